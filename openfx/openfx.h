@@ -172,8 +172,8 @@ typedef struct OfxPropertySuiteV1 {
 typedef struct OfxParameterSuiteV1 {
     OfxStatus (*paramDefine)(OfxParamSetHandle paramSet, const char* paramType, const char* name,
                              OfxPropertySetHandle* propertySet);
-    OfxStatus (*paramGetHandle)(OfxParamSetHandle paramSet, const char* name,
-                                OfxParamHandle* param, OfxPropertySetHandle* propertySet);
+    OfxStatus (*paramGetHandle)(OfxParamSetHandle paramSet, const char* name, OfxParamHandle* param,
+                                OfxPropertySetHandle* propertySet);
     OfxStatus (*paramSetGetPropertySet)(OfxParamSetHandle paramSet,
                                         OfxPropertySetHandle* propHandle);
     OfxStatus (*paramGetPropertySet)(OfxParamHandle param, OfxPropertySetHandle* propHandle);
@@ -206,8 +206,7 @@ typedef struct OfxImageEffectSuiteV1 {
     OfxStatus (*clipGetImage)(OfxImageClipHandle clip, OfxTime time, const OfxRectD* region,
                               OfxPropertySetHandle* imageHandle);
     OfxStatus (*clipReleaseImage)(OfxPropertySetHandle imageHandle);
-    OfxStatus (*clipGetRegionOfDefinition)(OfxImageClipHandle clip, OfxTime time,
-                                           OfxRectD* bounds);
+    OfxStatus (*clipGetRegionOfDefinition)(OfxImageClipHandle clip, OfxTime time, OfxRectD* bounds);
     int (*abort)(OfxImageEffectHandle imageEffect);
     OfxStatus (*imageMemoryAlloc)(OfxImageEffectHandle instanceHandle, size_t nBytes,
                                   OfxImageMemoryHandle* memoryHandle);
@@ -244,8 +243,8 @@ typedef struct OfxMessageSuiteV1 {
 typedef struct OfxMessageSuiteV2 {
     OfxStatus (*message)(void* handle, const char* messageType, const char* messageId,
                          const char* format, ...);
-    OfxStatus (*setPersistentMessage)(void* handle, const char* messageType,
-                                      const char* messageId, const char* format, ...);
+    OfxStatus (*setPersistentMessage)(void* handle, const char* messageType, const char* messageId,
+                                      const char* format, ...);
     OfxStatus (*clearPersistentMessage)(void* handle);
 } OfxMessageSuiteV2;
 
@@ -329,7 +328,7 @@ typedef struct OfxHWndInteractSuiteOpaque OfxHWndInteractSuiteV1;
 #define kOfxImageEffectPropSupportsMultiResolution "OfxImageEffectPropSupportsMultiResolution"
 #define kOfxImageEffectPropSupportsTiles "OfxImageEffectPropSupportsTiles"
 #define kOfxImageEffectPropTemporalClipAccess "OfxImageEffectPropTemporalClipAccess"
-#define kOfxImageEffectPluginPropFieldRenderTwiceAlways \
+#define kOfxImageEffectPluginPropFieldRenderTwiceAlways                                            \
     "OfxImageEffectPluginPropFieldRenderTwiceAlways"
 #define kOfxImageEffectPropSupportsMultipleClipPARs "OfxImageEffectPropSupportsMultipleClipPARs"
 #define kOfxImageEffectPropMultipleClipDepths "OfxImageEffectPropMultipleClipDepths"
