@@ -7,6 +7,7 @@
 // nothing thrown inside the plug-in ever reaches the host.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -117,5 +118,47 @@ void logError(bool condition, const char* format, ...) ZARVEL_PRINTF_FORMAT(2, 3
 /// Increases / decreases the nesting depth by one, stream or not.
 void logIndent();
 void logOutdent();
+
+// ---------------------------------------------------------------------------------------------
+// Host pointer and host suites
+// ---------------------------------------------------------------------------------------------
+
+/// The host record given to the plug-in's set-host function; null until then. Keeps the last value
+/// stored for the life of the process.
+extern std::atomic<OfxHost*> hostPointer;
+
+/// The host's suite tables, fetched on the first load (`fetchHostSuites`); a member is null while
+/// the host has not given that suite. Members are atomic because a host may load the plug-in
+/// again while other instances render and read them.
+struct HostSuites {
+    std::atomic<const OfxImageEffectSuiteV1*> imageEffectSuite{nullptr};
+    std::atomic<const OfxPropertySuiteV1*> propertySuite{nullptr};
+    std::atomic<const OfxParameterSuiteV1*> parameterSuite{nullptr};
+    std::atomic<const OfxMemorySuiteV1*> memorySuite{nullptr};
+    std::atomic<const OfxMultiThreadSuiteV1*> multiThreadSuite{nullptr};
+    std::atomic<const OfxMessageSuiteV1*> messageSuite{nullptr};
+    std::atomic<const OfxMessageSuiteV2*> messageSuiteV2{nullptr};
+    std::atomic<const OfxProgressSuiteV1*> progressSuite{nullptr};
+    std::atomic<const OfxVegasProgressSuiteV1*> vegasProgressSuite{nullptr};
+    std::atomic<const OfxTimeLineSuiteV1*> timeLineSuite{nullptr};
+    std::atomic<const OfxVegasStereoscopicImageEffectSuiteV1*> vegasStereoscopicSuite{nullptr};
+    std::atomic<const OfxVegasKeyframeSuiteV1*> vegasKeyframeSuite{nullptr};
+    std::atomic<const OfxInteractSuiteV1*> interactSuite{nullptr};
+    std::atomic<const OfxHWndInteractSuiteV1*> hwndInteractSuite{nullptr};
+};
+
+/// The process-wide suite pointers.
+extern HostSuites hostSuites;
+
+/// Returns the suite `pointer` holds, or throws Exception::HostInadequate naming `suiteName` when
+/// the host has not given it (an action arriving before a successful load).
+template <class SUITE>
+const SUITE* requireSuite(const std::atomic<const SUITE*>& pointer, const char* suiteName) {
+    const SUITE* suite = pointer.load(std::memory_order_acquire);
+    if (!suite) {
+        throw Exception::HostInadequate(suiteName);
+    }
+    return suite;
+}
 
 }  // namespace OFX
