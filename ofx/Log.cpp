@@ -19,6 +19,7 @@ std::FILE* stream = nullptr;
 // Host threads enter actions concurrently; an atomic keeps the count exact without a lock.
 std::atomic<int> depth{0};
 
+ZARVEL_PRINTF_FORMAT(2, 0)
 void writeLine(const char* prefix, const char* format, va_list arguments) {
     if (!stream) {
         return;
