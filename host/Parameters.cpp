@@ -2,6 +2,7 @@
 
 #include <cfloat>
 #include <climits>
+#include <cmath>
 #include <iterator>
 #include <mutex>
 #include <stdexcept>
@@ -34,7 +35,7 @@ bool isNumericRange(std::string_view type) {
 // An int component from its stored double: NaN gives 0 and values beyond the int range
 // saturate, as a cast would be undefined for them.
 int toInt(double value) {
-    if (!(value == value)) {
+    if (std::isnan(value)) {
         return 0;
     }
     if (value <= static_cast<double>(INT_MIN)) {

@@ -150,6 +150,28 @@ struct HostSuites {
 /// The process-wide suite pointers.
 extern HostSuites hostSuites;
 
+/// Loads minus unloads: increased first thing by every `fetchHostSuites` (so a failed load
+/// counts too), decreased by the unload handling. Suites are fetched only on the load that takes
+/// it from 0 to 1.
+extern std::atomic<int> loadCount;
+
+/// The suite fetch of "OfxActionLoad", the one place where `hostSuites` is filled:
+///   1. increases `loadCount`;
+///   2. with no `hostPointer`, writes the error line "Host pointer has not been set." and throws
+///      Exception::Suite carrying kOfxStatErrBadHandle (through `checkSuiteStatus`);
+///   3. on the first load only (count now 1): fetches every suite in table order, builds the
+///      host description after the keyframe suite (`buildHostDescription`, ImageEffect.h), sets
+///      its three suite flags, then fetches the interact suite (only when the host supports
+///      overlays or custom interacts) and the window-interact suite.
+/// A missing mandatory suite writes "Could not fetch the mandatory suite '%s' version %d." and
+/// throws Exception::HostInadequate carrying the suite name; the suites fetched before it stay
+/// set. A missing optional suite writes the warning "Could not fetch the optional suite '%s'
+/// version %d." and leaves its member null. Property failures while building the description
+/// throw as the property status rule says; an unknown context string throws
+/// std::invalid_argument.
+/// Not thread-safe: a load must not overlap any other action.
+void fetchHostSuites();
+
 /// Returns the suite `pointer` holds, or throws Exception::HostInadequate naming `suiteName` when
 /// the host has not given it (an action arriving before a successful load).
 template <class SUITE>
