@@ -1,4 +1,6 @@
-// Core of the OFX support layer: status codes and exceptions, the diagnostic log.
+// Core of the OFX support layer: status codes and exceptions, the diagnostic log, the host
+// pointer and suites, and the plug-in frame (factories, registry, exported entry points and the
+// action dispatcher).
 //
 // Error model. Inside the plug-in every failure is a C++ exception; at the host boundary every
 // result is an OfxStatus. Host statuses become exceptions in exactly two places:
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "openfx/openfx.h"
 
@@ -169,7 +172,9 @@ extern std::atomic<int> loadCount;
 /// version %d." and leaves its member null. Property failures while building the description
 /// throw as the property status rule says; an unknown context string throws
 /// std::invalid_argument.
-/// Not thread-safe: a load must not overlap any other action.
+/// Not thread-safe against itself or the unload clean-up: the dispatcher calls both under the
+/// frame's lock. Readers on other threads are safe: every store is atomic, and fetching again
+/// stores the tables the host gave before (and writes no description field whose value stays).
 void fetchHostSuites();
 
 /// Returns the suite `pointer` holds, or throws Exception::HostInadequate naming `suiteName` when
@@ -182,5 +187,132 @@ const SUITE* requireSuite(const std::atomic<const SUITE*>& pointer, const char* 
     }
     return suite;
 }
+
+// ---------------------------------------------------------------------------------------------
+// Plug-in factories, registry and entry points
+// ---------------------------------------------------------------------------------------------
+//
+// The library exports `OfxGetNumberOfPlugins` and `OfxGetPlugin` (declared in openfx/openfx.h,
+// defined in Registry.cpp with C linkage). The first call of either builds the registry: the
+// effect appends its factories (`appendEffectFactories`), and each factory gets one `OfxPlugin`
+// record whose main entry forwards every host action, with the factory's unique key, to
+// `mainEntryDispatch`. Records stay valid for as long as the library is loaded, Unload or not.
+//
+// Threads. Hosts do not all keep to the rule that load and describe actions overlap nothing
+// else, so the process-wide state of the frame (registry and records, load count, suite
+// pointers, the descriptors kept per context) is guarded by one internal lock. Instance actions
+// take it only to look something up; no lock is held while an instance renders.
+
+class ImageEffect;
+class ImageEffectDescriptor;
+enum EffectContext : int;
+
+/// What an effect implements to be described and instantiated. Factories live for the whole
+/// process and are never deleted through this interface. The dispatcher holds no lock while it
+/// calls them, so `describe`, `describeInContext` and `createInstance` may run while other
+/// instances of the plug-in render, and must keep no state of their own.
+class PluginFactory {
+public:
+    /// Called for every "OfxActionLoad", after the host's suites are fetched. Default: nothing.
+    virtual void load() {}
+    /// Called for every "OfxActionUnload", before the frame's clean-up. Default: nothing.
+    virtual void unload() {}
+    /// Describes the effect into `descriptor` ("OfxActionDescribe").
+    virtual void describe(ImageEffectDescriptor& descriptor) = 0;
+    /// Describes the effect in `context` ("OfxImageEffectActionDescribeInContext").
+    virtual void describeInContext(ImageEffectDescriptor& descriptor, EffectContext context) = 0;
+    /// A new instance bound to the host's instance `handle`. The instance registers itself with
+    /// the handle; the dispatcher deletes it on "OfxActionDestroyInstance".
+    virtual ImageEffect* createInstance(OfxImageEffectHandle handle, EffectContext context) = 0;
+    /// The reverse-domain plug-in identifier; its characters live as long as the factory.
+    virtual const std::string& pluginIdentifier() const = 0;
+    /// The identifier followed by the decimal major and minor versions, no separator.
+    virtual const std::string& uniqueKey() const = 0;
+    virtual unsigned int pluginVersionMajor() const = 0;
+    virtual unsigned int pluginVersionMinor() const = 0;
+    /// The main entry the host calls for this factory's plug-in.
+    virtual OfxPluginEntryPoint* mainEntry() const = 0;
+
+protected:
+    PluginFactory() = default;
+    PluginFactory(const PluginFactory&) = default;
+    PluginFactory& operator=(const PluginFactory&) = default;
+    ~PluginFactory() = default;
+};
+
+/// The unique key of a plug-in: `identifier` followed by the unsigned decimal digits of
+/// `versionMajor` and then of `versionMinor`, no separator (2.0 gives "20"; 1.23 and 12.3 give
+/// the same key).
+std::string uniqueKeyOf(const std::string& identifier, unsigned int versionMajor,
+                        unsigned int versionMinor);
+
+/// The one function through which every host action flows. Writes the framing lines to the log
+/// (80 asterisks and "START mainEntry (<action>)", the action's own lines one level deeper, then
+/// "STOP mainEntry (<action>)" and an empty line; a null action shows as "(null)"), finds the
+/// factory of `uniqueKey`, checks the action's handle rule, runs the action and turns every
+/// exception into the returned status (a line per exception class on standard output, none for
+/// std::bad_alloc). Never throws. Thread-safe as far as the actions are: instance actions may
+/// run concurrently on different instances, and load, unload and describe actions may overlap
+/// them.
+OfxStatus mainEntryDispatch(const char* action, const void* handle, OfxPropertySetHandle inArgs,
+                            OfxPropertySetHandle outArgs, const char* uniqueKey) noexcept;
+
+/// The set-host function of every record: stores `host` in `hostPointer`, nothing else (the
+/// suites are fetched on "OfxActionLoad"). Thread-safe.
+void setHost(OfxHost* host) noexcept;
+
+/// Implemented by the effect: appends its factories to `factories`, in the order the host is to
+/// see them. The registry calls it once per process (again only after a build that failed, e.g.
+/// for want of memory). May throw std::bad_alloc.
+void appendEffectFactories(std::vector<PluginFactory*>& factories);
+
+/// Gives an effect factory class its identity and a main entry of its own, which forwards to the
+/// dispatcher with the class-wide unique key. One instantiation per factory class.
+template <class FACTORY>
+class FactoryMainEntryHelper {
+public:
+    /// Stores the identity and sets the class-wide `uniqueKey` (see `uniqueKeyOf`).
+    FactoryMainEntryHelper(const std::string& pluginIdentifier, unsigned int major,
+                           unsigned int minor)
+        : identifier(pluginIdentifier)
+        , versionMajor(major)
+        , versionMinor(minor) {
+        uniqueKey = uniqueKeyOf(identifier, versionMajor, versionMinor);
+    }
+
+    /// The main entry of FACTORY's plug-in record. Never throws.
+    static OfxStatus mainEntry(const char* action, const void* handle, OfxPropertySetHandle inArgs,
+                               OfxPropertySetHandle outArgs) noexcept {
+        return mainEntryDispatch(action, handle, inArgs, outArgs, uniqueKey.c_str());
+    }
+
+protected:
+    std::string identifier;
+    unsigned int versionMajor;
+    unsigned int versionMinor;
+    /// Set by the constructor; read by `mainEntry`, which the host calls only after the factory
+    /// exists.
+    static inline std::string uniqueKey;
+};
+
+/// Implements the identity operations of `PluginFactory` from `FactoryMainEntryHelper`; the
+/// effect's factory class derives from it and supplies describe, describeInContext and
+/// createInstance.
+template <class FACTORY>
+class PluginFactoryHelper : public PluginFactory, public FactoryMainEntryHelper<FACTORY> {
+public:
+    PluginFactoryHelper(const std::string& pluginIdentifier, unsigned int major, unsigned int minor)
+        : FactoryMainEntryHelper<FACTORY>(pluginIdentifier, major, minor) {}
+
+    const std::string& pluginIdentifier() const override { return this->identifier; }
+    const std::string& uniqueKey() const override {
+        return FactoryMainEntryHelper<FACTORY>::uniqueKey;
+    }
+    unsigned int pluginVersionMajor() const override { return this->versionMajor; }
+    unsigned int pluginVersionMinor() const override { return this->versionMinor; }
+    OfxPluginEntryPoint* mainEntry() const override {
+        return &FactoryMainEntryHelper<FACTORY>::mainEntry;
+    }
+};
 
 }  // namespace OFX

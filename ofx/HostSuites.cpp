@@ -33,6 +33,14 @@ void fetchSuite(const OfxHost& host, std::atomic<const SUITE*>& member, const ch
     logWarning(true, "Could not fetch the optional suite '%s' version %d.", name, version);
 }
 
+// A load after the last unload runs while other threads may read the description: a flag whose
+// value stays is not written again.
+void setFlag(bool& flag, bool value) {
+    if (flag != value) {
+        flag = value;
+    }
+}
+
 bool readFlag(const PropertySet& props, const char* property) {
     return props.propGetInt(property, 0, true) != 0;
 }
@@ -119,9 +127,10 @@ void fetchHostSuites() {
     fetchSuite(*host, s.vegasKeyframeSuite, kOfxVegasKeyframeSuite, 1, Need::optional);
 
     buildHostDescription(host);
-    description.supportsProgressSuite = s.progressSuite.load() || s.vegasProgressSuite.load();
-    description.supportsTimeLineSuite = s.timeLineSuite.load() != nullptr;
-    description.supportsMessageSuiteV2 = s.messageSuiteV2.load() != nullptr;
+    setFlag(description.supportsProgressSuite,
+            s.progressSuite.load() != nullptr || s.vegasProgressSuite.load() != nullptr);
+    setFlag(description.supportsTimeLineSuite, s.timeLineSuite.load() != nullptr);
+    setFlag(description.supportsMessageSuiteV2, s.messageSuiteV2.load() != nullptr);
 
     if (description.supportsOverlays || description.supportsCustomInteract) {
         fetchSuite(*host, s.interactSuite, kOfxInteractSuite, 1, Need::mandatory);
