@@ -1,0 +1,350 @@
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/Effect.h"
+#include "host/Image.h"
+#include "ofx/ImageEffect.h"
+#include "outline/OutlineKernel.h"
+#include "outline/OutlineProcessors.h"
+#include "tests/ofx/SupportHost.h"
+#include "tests/support/CaptureStdout.h"
+#include "tests/support/OutlineImages.h"
+#include "tests/support/ReferenceOutline.h"
+
+namespace {
+
+using zarvel::test::compareImages;
+using zarvel::test::fillBytes;
+using zarvel::test::OutlinePixelTypeNames;
+using zarvel::test::OutlinePixelTypes;
+using zarvel::test::referenceView;
+using zarvel::test::thrownBy;
+using zarvel::test::untouchedOutside;
+using ZarvelHost::PixelComponents;
+using ZarvelHost::PixelDepth;
+
+constexpr unsigned char untouched = 0xA5;
+
+template <class T>
+using ProcessorOf = FastOutlineProcessor<typename T::Pix, T::components,
+                                         T::depth == PixelDepth::Byte    ? 255
+                                         : T::depth == PixelDepth::Short ? 65535
+                                                                         : 1>;
+
+// ---------------------------------------------------------------------------------------------
+// Geometry of the field
+// ---------------------------------------------------------------------------------------------
+
+bool sameRect(const OfxRectI& a, const OfxRectI& b) {
+    return a.x1 == b.x1 && a.y1 == b.y1 && a.x2 == b.x2 && a.y2 == b.y2;
+}
+
+TEST(OutlineGeometry, AFullFrameFieldIsTheDestinationsBounds) {
+    const OfxRectI frame = {-60, -60, 1980, 1140};
+    for (double width : {0.0, 0.1, 15.0, 300.0}) {
+        EXPECT_TRUE(sameRect(OutlineGeometry::fieldBounds(frame, frame, frame, width), frame));
+    }
+}
+
+TEST(OutlineGeometry, ATilesFieldReachesTheMarginBeyondItsWindowWithinTheFrame) {
+    const OfxRectI frame = {0, 0, 400, 300};
+    const OfxRectI tile = {100, 100, 200, 150};
+    EXPECT_EQ(OutlineGeometry::fieldMargin(2.5), 11);
+    EXPECT_EQ(OutlineGeometry::fieldMargin(3.0), 11);
+    EXPECT_EQ(OutlineGeometry::fieldMargin(-1.0), 8);
+    EXPECT_EQ(OutlineGeometry::fieldMargin(std::nan("")), 8);
+    EXPECT_EQ(OutlineGeometry::fieldMargin(1e300), 1 << 30);
+    EXPECT_TRUE(sameRect(OutlineGeometry::fieldBounds(tile, tile, frame, 2.5), {89, 89, 211, 161}));
+    // Where the frame ends, the field ends: the chamfer's untouched border lies where the full
+    // frame's lies.
+    const OfxRectI corner = {0, 250, 50, 300};
+    EXPECT_TRUE(
+        sameRect(OutlineGeometry::fieldBounds(corner, corner, frame, 20.0), {0, 222, 78, 300}));
+    // Bounds reaching beyond the frame extend the field there; the window is clipped to them.
+    const OfxRectI wide = {-10, 240, 60, 320};
+    EXPECT_TRUE(sameRect(OutlineGeometry::fieldBounds({-50, 250, 50, 400}, wide, frame, 0.0),
+                         {-10, 242, 58, 320}));
+    // A window that misses the bounds needs no field; huge widths stay within the frame.
+    EXPECT_TRUE(OutlineGeometry::isEmpty(
+        OutlineGeometry::fieldBounds({500, 0, 600, 10}, frame, frame, 2.0)));
+    EXPECT_TRUE(sameRect(OutlineGeometry::fieldBounds(tile, tile, frame, 1e300), frame));
+    // A destination without a region of definition: its bounds.
+    EXPECT_TRUE(sameRect(OutlineGeometry::fieldBounds(tile, tile, {0, 0, 0, 0}, 1.0), tile));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Processors on host images
+// ---------------------------------------------------------------------------------------------
+
+// A filter instance whose "Source" and "Output" clips serve host images.
+class Processors : public zarvel::test::LoadedHost {
+protected:
+    void SetUp() override {
+        LoadedHost::SetUp();
+        effect = std::make_unique<zarvel::test::PlainEffect>(hostInstance.handle());
+    }
+
+    void TearDown() override {
+        src.reset();
+        dst.reset();
+        effect.reset();
+        EXPECT_EQ(host.imagesOutstanding(), 0u);
+    }
+
+    // Serves the images and fetches them through the support layer.
+    void serve(std::shared_ptr<ZarvelHost::Image> source,
+               std::shared_ptr<ZarvelHost::Image> destination) {
+        src.reset();
+        dst.reset();
+        if (source) {
+            hostInstance.clip("Source").setImage(source);
+            src = effect->getClip("Source")->imageAt(0.0);
+        }
+        hostInstance.clip("Output").setImage(destination);
+        dst = effect->getClip("Output")->imageAt(0.0);
+    }
+
+    // Sets up `processor` the way a full-frame render does, over `window`.
+    void configure(FastOutlineProcessorBase& processor, const OfxRectI& window, double width,
+                   int quality) {
+        processor.setDstImage(dst.get());
+        processor.setWindow(window);
+        processor.setSrcImage(src.get());
+        processor.setColor(0.9, 0.4, 0.1);
+        processor.setWidthPixels(width);
+        processor.setQuality(quality);
+        processor.setFieldBounds(dst->getBounds());
+    }
+
+    zarvel::test::HostFilterInstance hostInstance{host};
+    std::unique_ptr<zarvel::test::PlainEffect> effect;
+    std::unique_ptr<OFX::Image> src;
+    std::unique_ptr<OFX::Image> dst;
+};
+
+template <class T>
+class TypedProcessors : public Processors {};
+
+TYPED_TEST_SUITE(TypedProcessors, OutlinePixelTypes, OutlinePixelTypeNames);
+
+// Every pixel type, quality and window, with a destination larger than and offset from the
+// source and bottom-up, padded rows, against the slow independent computation.
+TYPED_TEST(TypedProcessors, MatchTheReferenceExactly) {
+    const OfxRectI sourceBounds = {3, -2, 43, 30};
+    const OfxRectI dstBounds = {-5, -6, 50, 36};
+    const OfxRectI windows[] = {dstBounds, {0, 4, 37, 21}};
+    auto source = std::make_shared<ZarvelHost::Image>(
+        sourceBounds, TypeParam::depth, TypeParam::layout, ZarvelHost::RowLayout{4, true});
+    auto destination = std::make_shared<ZarvelHost::Image>(
+        dstBounds, TypeParam::depth, TypeParam::layout, ZarvelHost::RowLayout{12, true});
+    ZarvelHost::Image expected(dstBounds, TypeParam::depth, TypeParam::layout);
+    this->host.setCpuCount(3);
+    for (bool soft : {false, true}) {
+        zarvel::test::paintShapes(*source, soft ? 7u : 8u, soft);
+        this->serve(source, destination);
+        const ReferenceOutline::Image sourceView = referenceView(*source);
+        for (double width : {0.5, 2.5, 6.0}) {
+            for (int quality : {0, 1, 2}) {
+                for (const OfxRectI& window : windows) {
+                    SCOPED_TRACE(testing::Message()
+                                 << "soft " << soft << " width " << width << " quality " << quality
+                                 << " window x " << window.x1 << ".." << window.x2);
+                    fillBytes(*destination, untouched);
+                    fillBytes(expected, untouched);
+                    ProcessorOf<TypeParam> processor(*this->effect);
+                    this->configure(processor, window, width, quality);
+                    processor.run();
+                    ReferenceOutline::render(&sourceView, referenceView(expected), window, quality,
+                                             width, 0.9, 0.4, 0.1);
+                    EXPECT_EQ(compareImages(*destination, expected, dstBounds), "");
+                    EXPECT_EQ(untouchedOutside(*destination, window, untouched), "");
+                    EXPECT_TRUE(destination->guardsIntact());
+                }
+            }
+        }
+    }
+}
+
+TEST_F(Processors, ClassifyCoverageByTheHalfWayMark) {
+    // 128/255 is just above one half (inside), 127/255 just below (edge), 0 far; the separable
+    // transform keeps inside at -2 and edge at 0.
+    auto bytes = std::make_shared<ZarvelHost::Image>(OfxRectI{0, 0, 9, 1}, PixelDepth::Byte,
+                                                     PixelComponents::RGBA);
+    auto* pixel = static_cast<unsigned char*>(bytes->data());
+    pixel[1 * 4 + 3] = 128;
+    pixel[4 * 4 + 3] = 127;
+    serve(bytes, std::make_shared<ZarvelHost::Image>(OfxRectI{0, 0, 9, 1}, PixelDepth::Byte,
+                                                     PixelComponents::RGBA));
+    FastOutlineProcessor<unsigned char, 4, 255> byteProcessor(*effect);
+    configure(byteProcessor, {0, 0, 9, 1}, 2.0, 1);
+    byteProcessor.run();
+    const std::vector<float> byteField = {1, -2, 1, 0, 0, 1, 2, 3, 4};
+    EXPECT_EQ(byteProcessor.getField(), byteField);
+
+    // Float: exactly 0.5 is edge, anything not above 0 (NaN included) far. Beside an inside
+    // element the row distance runs 1, 0, 1 (the separable transform's ring).
+    auto floats = std::make_shared<ZarvelHost::Image>(OfxRectI{10, 5, 17, 6}, PixelDepth::Float,
+                                                      PixelComponents::Alpha);
+    auto* alpha = static_cast<float*>(floats->data());
+    alpha[0] = std::numeric_limits<float>::quiet_NaN();
+    alpha[1] = -0.1f;
+    alpha[3] = 0.5000001f;
+    alpha[6] = 0.5f;
+    serve(floats, std::make_shared<ZarvelHost::Image>(OfxRectI{10, 5, 17, 6}, PixelDepth::Float,
+                                                      PixelComponents::Alpha));
+    FastOutlineProcessor<float, 1, 1> floatProcessor(*effect);
+    configure(floatProcessor, {10, 5, 17, 6}, 2.0, 2);
+    floatProcessor.run();
+    const std::vector<float> floatField = {1, 0, 1, -2, 1, 0, 0};
+    EXPECT_EQ(floatProcessor.getField(), floatField);
+}
+
+TEST_F(Processors, NeverWriteOutsideTheDestinationsBounds) {
+    const OfxRectI bounds = {0, 0, 20, 10};
+    auto source =
+        std::make_shared<ZarvelHost::Image>(bounds, PixelDepth::Float, PixelComponents::RGBA);
+    zarvel::test::paintShapes(*source, 3, true);
+    auto destination = std::make_shared<ZarvelHost::Image>(
+        bounds, PixelDepth::Float, PixelComponents::RGBA, ZarvelHost::RowLayout{8, false});
+    ZarvelHost::Image expected(bounds, PixelDepth::Float, PixelComponents::RGBA);
+    ReferenceOutline::Image sourceView = referenceView(*source);
+    ReferenceOutline::render(&sourceView, referenceView(expected), bounds, 1, 3.0, 0.9, 0.4, 0.1);
+    serve(source, destination);
+    for (unsigned cpus : {1u, 3u}) {
+        host.setCpuCount(cpus);
+        fillBytes(*destination, untouched);
+        FastOutlineProcessor<float, 4, 1> processor(*effect);
+        configure(processor, {-5, -3, 30, 15}, 3.0, 1);
+        processor.run();
+        EXPECT_TRUE(destination->guardsIntact()) << cpus << " threads";
+        EXPECT_EQ(compareImages(*destination, expected, bounds), "") << cpus << " threads";
+    }
+}
+
+TEST_F(Processors, RowsOutsideTheFieldAreSkippedAndColumnsOutsideItZeroed) {
+    const OfxRectI bounds = {0, 0, 10, 10};
+    auto source =
+        std::make_shared<ZarvelHost::Image>(bounds, PixelDepth::Byte, PixelComponents::Alpha);
+    float opaque[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+    source->fill(opaque);
+    auto destination =
+        std::make_shared<ZarvelHost::Image>(bounds, PixelDepth::Byte, PixelComponents::Alpha);
+    fillBytes(*destination, untouched);
+    serve(source, destination);
+    FastOutlineProcessor<unsigned char, 1, 255> processor(*effect);
+    configure(processor, bounds, 2.0, 1);
+    processor.setFieldBounds({2, 3, 8, 7});
+    processor.run();
+    for (int y = 0; y < 10; ++y) {
+        for (int x = 0; x < 10; ++x) {
+            const unsigned char value =
+                *static_cast<unsigned char*>(destination->pixelAddress(x, y));
+            const bool rowInField = y >= 3 && y < 7;
+            const bool inField = rowInField && x >= 2 && x < 8;
+            const unsigned char expected = !rowInField ? untouched : inField ? 255 : 0;
+            EXPECT_EQ(value, expected) << "pixel " << x << ", " << y;
+        }
+    }
+}
+
+TEST_F(Processors, WithoutASourceNothingIsBuiltOrWritten) {
+    auto destination = std::make_shared<ZarvelHost::Image>(OfxRectI{0, 0, 8, 8}, PixelDepth::Short,
+                                                           PixelComponents::RGBA);
+    fillBytes(*destination, untouched);
+    serve(nullptr, destination);
+    host.setCpuCount(4);
+    FastOutlineProcessor<unsigned short, 4, 65535> processor(*effect);
+    configure(processor, {0, 0, 8, 8}, 2.0, 1);
+    processor.run();
+    EXPECT_EQ(untouchedOutside(*destination, {0, 0, 0, 0}, untouched), "");
+    EXPECT_TRUE(processor.getField().empty());
+    EXPECT_EQ(host.calls().callCount("multiThread"), 1u) << "the bands only";
+}
+
+// One field per run: one host call per field phase and one for the bands, however many threads;
+// a host running its threads one after another gives the same pixels.
+TEST_F(Processors, BuildTheFieldOncePerRunInOneHostCallPerPhase) {
+    const OfxRectI bounds = {0, 0, 40, 30};
+    auto source =
+        std::make_shared<ZarvelHost::Image>(bounds, PixelDepth::Byte, PixelComponents::RGBA);
+    zarvel::test::paintShapes(*source, 11, true);
+    auto destination =
+        std::make_shared<ZarvelHost::Image>(bounds, PixelDepth::Byte, PixelComponents::RGBA);
+    ZarvelHost::Image first(bounds, PixelDepth::Byte, PixelComponents::RGBA);
+    serve(source, destination);
+    for (int quality : {0, 1}) {
+        for (bool serial : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "quality " << quality << " serial " << serial);
+            host.setCpuCount(4);
+            host.setSerialThreads(serial);
+            host.calls().resetCounts();
+            FastOutlineProcessor<unsigned char, 4, 255> processor(*effect);
+            configure(processor, bounds, 4.0, quality);
+            processor.run();
+            EXPECT_EQ(host.calls().callCount("multiThread"), quality == 0 ? 2u : 3u);
+            if (!serial) {
+                std::memcpy(first.data(), destination->data(), std::size_t(40 * 30 * 4));
+            } else {
+                EXPECT_EQ(compareImages(*destination, first, bounds), "");
+            }
+        }
+    }
+}
+
+TEST_F(Processors, AFailingPhaseLeavesRunAndWritesNothing) {
+    const OfxRectI bounds = {0, 0, 16, 12};
+    auto source =
+        std::make_shared<ZarvelHost::Image>(bounds, PixelDepth::Float, PixelComponents::Alpha);
+    zarvel::test::paintShapes(*source, 5, false);
+    auto destination =
+        std::make_shared<ZarvelHost::Image>(bounds, PixelDepth::Float, PixelComponents::Alpha);
+    serve(source, destination);
+    host.setCpuCount(2);
+    const struct {
+        std::uint64_t call;
+        OfxStatus status;
+        std::string thrown;
+    } cases[] = {{1, kOfxStatErrMemory, "bad_alloc"},
+                 {2, kOfxStatErrFatal, "Suite: kOfxStatErrFatal"}};
+    for (const auto& c : cases) {
+        fillBytes(*destination, untouched);
+        host.calls().clearFaults();
+        host.calls().failNthCall("multiThread", c.call, c.status);
+        FastOutlineProcessor<float, 1, 1> processor(*effect);
+        configure(processor, bounds, 2.0, 1);
+        zarvel::test::CaptureStdout capture;
+        EXPECT_EQ(thrownBy([&] { processor.run(); }), c.thrown);
+        EXPECT_EQ(untouchedOutside(*destination, {0, 0, 0, 0}, untouched), "");
+    }
+    host.calls().clearFaults();
+}
+
+TEST_F(Processors, RowsFromAnAbortOnAreSkipped) {
+    const OfxRectI bounds = {0, 0, 6, 10};
+    auto source =
+        std::make_shared<ZarvelHost::Image>(bounds, PixelDepth::Byte, PixelComponents::Alpha);
+    float opaque[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+    source->fill(opaque);
+    auto destination =
+        std::make_shared<ZarvelHost::Image>(bounds, PixelDepth::Byte, PixelComponents::Alpha);
+    fillBytes(*destination, untouched);
+    serve(source, destination);
+    host.setCpuCount(1);
+    host.setAbortAfter(4);
+    FastOutlineProcessor<unsigned char, 1, 255> processor(*effect);
+    configure(processor, bounds, 2.0, 1);
+    processor.run();
+    host.clearAbort();
+    EXPECT_EQ(untouchedOutside(*destination, {0, 0, 6, 4}, untouched), "");
+    EXPECT_EQ(*static_cast<unsigned char*>(destination->pixelAddress(5, 3)), 255);
+    EXPECT_EQ(host.abortCalls(), 10u) << "asked once per row";
+}
+
+}  // namespace
