@@ -306,10 +306,10 @@ Rendering:
                        ()" +
            std::to_string(machineThreads) +
            R"( here).
-  --tile WxH           render the frame tile by tile, W x H pixels at a time, each tile a Render
-                       action with its own render window and the source cut to the region of
-                       interest the effect asks for, as a tiling host does. Same result as a
-                       full-frame render.
+  --tile WxH           render the frame tile by tile, W x H pixels at a time, as a tiling host
+                       does: each tile a Render action into a destination of the tile's size,
+                       with the source cut to the region of interest the effect asks for. Same
+                       result as a full-frame render.
   --plugin PATH        the plug-in to load: a Zarvel.ofx file or a Zarvel.ofx.bundle folder.
   -o, --output-dir DIR render every input into DIR under its own file name (created if
                        missing).

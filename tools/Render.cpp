@@ -288,9 +288,13 @@ void Renderer::State::renderTiled(const OfxRectI& canvas, const std::shared_ptr<
                                   const TileSize& tile) {
     ZarvelHost::Effect& effect = instance();
     ZarvelHost::Clip& input = effect.clip(sourceClip);
-    // Each tile is a render window into the one canvas-sized destination. The effect measures
-    // distances only inside the destination image and scales the outline by its height, so a
-    // destination the size of a tile would give a thinner outline that stops at tile edges.
+    ZarvelHost::Clip& outputClipRef = effect.clip(outputClip);
+    const std::shared_ptr<Image> canvasImage = outputClipRef.imageAt(0.0);
+    // As a tiling host does: each tile is rendered into a destination image of the tile's size
+    // whose region of definition is still the whole canvas, then copied into place.
+    outputClipRef.setRegionOfDefinition(
+        {static_cast<double>(canvas.x1), static_cast<double>(canvas.y1),
+         static_cast<double>(canvas.x2), static_cast<double>(canvas.y2)});
     ZarvelHost::SequenceOptions sequence;
     require(plugin().beginSequenceRender(effect, sequence));
     try {
@@ -303,14 +307,23 @@ void Renderer::State::renderTiled(const OfxRectI& canvas, const std::shared_ptr<
             // an effect asking for too little renders differently from the full frame.
             const OfxRectI wanted = enclosingPixels(roi.regionOfInterest(sourceClip));
             input.setImage(cropImage(*source, wanted));
+            const std::shared_ptr<Image> tileImage = outputClipRef.allocateImage(
+                window, canvasImage->depth(), canvasImage->components());
             ZarvelHost::RenderOptions options;
             options.window = window;
             require(plugin().render(effect, options));
+            for (int y = window.y1; y < window.y2; ++y) {
+                std::memcpy(
+                    canvasImage->pixelAddress(window.x1, y), tileImage->pixelAddress(window.x1, y),
+                    static_cast<std::size_t>(window.x2 - window.x1) * canvasImage->pixelBytes());
+            }
         }
     } catch (...) {
         plugin().endSequenceRender(effect, sequence);
+        outputClipRef.clearRegionOfDefinition();
         throw;
     }
+    outputClipRef.clearRegionOfDefinition();
     require(plugin().endSequenceRender(effect, sequence));
 }
 
