@@ -31,14 +31,20 @@ using s16 = std::int16_t;
 
 // Activity flags and the column search work on chunks of this many pixels.
 constexpr int chunkPixels = 64;
-// Bytes of the rows a tile keeps per column that should stay in the level-2 cache.
-constexpr int cacheBudget = 448 * 1024;
-// The chamfer's ring is read back in the order it was written, a block of rows later: it can
-// spill to the last-level cache without much cost, and wide stripes stream whole rows.
-constexpr int chamferBudget = 4 * 1024 * 1024;
+// Most bytes of rows a tile keeps (a ring of rows per thread): whole rows of a frame stream
+// best from memory and pay the columns a stripe reads beyond its ends only at the frame's ends,
+// so stripes are as wide as this allows. The chamfer's ring is read back a block of rows after
+// it was written and holds floats.
+constexpr int cacheBudget = 12 * 1024 * 1024;
+constexpr int chamferBudget = 16 * 1024 * 1024;
 // Largest ceil(width) of the fast path: (reach + 1)² and the sums the column search forms stay
 // within 16 bits.
 constexpr int fastReachLimit = 254;
+// Tallest field on which the integer column search agrees with the single-precision lower
+// envelope: below it every sum (f + q²) a value within the reach depends on is below 2^24, so
+// the envelope's boundaries are exact quotients and fall on the right side of every row.
+// Taller fields at Good take the straightforward pipeline.
+constexpr int exactEnvelopeRows = 4088;
 // Extra pixels beyond the reach that a chamfer stripe computes on every side. A value up to the
 // reach comes from a chain of at most reach + 2 steps; a node whose forward value is 0 or below
 // (and therefore stays fixed in the backward pass) comes from at most 2 more, and a frozen stripe
@@ -50,6 +56,8 @@ constexpr int maxLanes = 32;
 constexpr u8 classFar = 0;
 constexpr u8 classEdge = 1;
 constexpr u8 classInside = 2;
+// The vector code turns classes into values and categories by arithmetic on these numbers.
+static_assert(classFar == 0 && classEdge == 1 && classInside == 2, "classes are 0, 1 and 2");
 
 // What the output rule does with a pixel, decided for whole rows before any pixel is written.
 constexpr u8 categoryZero = 0;      // every component 0
@@ -419,7 +427,7 @@ ZARVEL_INLINE void columnBody(const ColumnArgs& a) {
         const U16 fullBelow = splat<U16>(static_cast<u16>(a.fullBelow));
         const U16 general = splat<U16>(static_cast<u16>(categoryGeneral));
         static_assert(categoryConstant == categoryGeneral - 1 && categoryZero == 0 &&
-                          categoryCopy == 1 && classFar == 0 && classEdge == 1 && classInside == 2,
+                          categoryCopy == 1,
                       "the arithmetic below relies on these values");
         for (int k = 0; k < m; ++k) {
             const int i = base + k * n;
@@ -456,6 +464,12 @@ struct WavefrontArgs {
                               // beyond either end), the far value otherwise; readable alike
     int width;                // columns 0 and width − 1 are frozen
     bool reverse;             // columns right to left
+    // The pass covers columns [from, to) of every lane (from a multiple of the lane count; both
+    // in the pass's order), plus what the skew of the lanes brings in on either side. With from
+    // above 0 the lanes start from the values their rows hold before `from` in `out`: those
+    // must be final for this pass (or values the pass would leave as they are).
+    int from;
+    int to;
 };
 
 // Floats readable and writable before and after a wavefront row: the skew of a band and a
@@ -540,7 +554,7 @@ ZARVEL_INLINE void wavefrontBlock(F32 (&first)[n], F32 (&second)[n], F32 (&h)[2]
                                   const float* near, const float* keys, const F32 (&rowKeys)[2],
                                   std::index_sequence<Q...>) {
     constexpr int ahead = reverse ? -1 : 1;
-    auto step = [&](int q) {
+    auto step = [&](int q) __attribute__((always_inline)) {
         // The second vector first: it needs the first vector's values of earlier steps.
         second[q] = wavefrontStep<n>(second[q], h[1][0], h[1][1], h[1][2], h[0][1], h[0][2],
                                      h[0][0], keys + q - 2 * n, rowKeys[1]);
@@ -550,6 +564,20 @@ ZARVEL_INLINE void wavefrontBlock(F32 (&first)[n], F32 (&second)[n], F32 (&h)[2]
                              splat<F32>(at[-ahead]), splat<F32>(at[ahead]), keys + q, rowKeys[0]);
     };
     (step(static_cast<int>(Q)), ...);
+}
+
+// The values the lanes of a pass starting at column `from` hold one, two and three steps back:
+// start[(g × 3 + back) × n + t] for lane g × n + t. Kept out of the pass's loop, whose registers
+// it would otherwise crowd.
+__attribute__((noinline)) void wavefrontStart(const WavefrontArgs& a, int n, float* start) {
+    for (int g = 0; g < 2; ++g) {
+        for (int back = 0; back < 3; ++back) {
+            for (int t = 0; t < n; ++t) {
+                const int c = a.from - 1 - back - 2 * (g * n + t);
+                start[(g * 3 + back) * n + t] = a.out[g * n + t][a.reverse ? a.width - 1 - c : c];
+            }
+        }
+    }
 }
 
 template <int bytes, bool reverse>
@@ -577,8 +605,17 @@ ZARVEL_INLINE void wavefrontBody(const WavefrontArgs& a) {
         }
     };
     F32 h[2][3] = {{far, far, far}, {far, far, far}};  // values one, two, three steps back
-    const int steps = width + 2 * (2 * n - 1);
-    for (int i0 = 0; i0 < steps; i0 += n) {
+    if (a.from > 0) {
+        alignas(64) float start[2 * 3 * n];
+        wavefrontStart(a, n, start);
+        for (int g = 0; g < 2; ++g) {
+            for (int back = 0; back < 3; ++back) {
+                h[g][back] = load<F32>(start + (g * 3 + back) * n);
+            }
+        }
+    }
+    const int steps = std::min(width, a.to) + 2 * (2 * n - 1);
+    for (int i0 = a.from; i0 < steps; i0 += n) {
         F32 first[n];
         F32 second[n];
         for (int t = 0; t < n; ++t) {
@@ -1027,7 +1064,10 @@ struct Scratch {
     Buffer<float> ringBackward;   // chamfer: backward values of ring rows
     Buffer<float> dummyRows;      // chamfer: a far row and a row to write, for missing rows
     Buffer<float> columnKeys;     // chamfer: frozen columns of the region
-    Buffer<u8> classFlags;        // chamfer: chunks of a class row with a source
+    Buffer<u8> ringSources;       // chamfer: per ring row and chunk, whether it holds a source
+    Buffer<u8> ringFars;          // chamfer: per ring row and chunk, whether it holds a far pixel
+    Buffer<u8> activity;          // chamfer: chunks of a band near a source, and active ones
+    Buffer<int> spans;            // chamfer: column runs of a band the passes work on
 
     Buffer<int> counts;  // separable: active rows within reach per chunk
     Buffer<u16> near;
@@ -1039,8 +1079,9 @@ struct Scratch {
     std::size_t bytes() const {
         return regionClasses.bytes() + regionDistances.bytes() + ringSquares.bytes() +
                ringClasses.bytes() + ringFlags.bytes() + ringValues.bytes() + ringBackward.bytes() +
-               dummyRows.bytes() + columnKeys.bytes() + classFlags.bytes() + counts.bytes() +
-               near.bytes() + categories.bytes() + rowPointers.bytes() + flagPointers.bytes() +
+               dummyRows.bytes() + columnKeys.bytes() + ringSources.bytes() + ringFars.bytes() +
+               activity.bytes() + spans.bytes() + counts.bytes() + near.bytes() +
+               categories.bytes() + rowPointers.bytes() + flagPointers.bytes() +
                (column.column.size() + column.envelope.size() + column.boundaries.size()) *
                    sizeof(float) +
                column.positions.size() * sizeof(int);
@@ -1077,6 +1118,7 @@ struct FastOutline::State {
     int margin = 0;     // chamfer: extra pixels computed on every side of a stripe
     int blockRows = 0;  // chamfer: output rows per backward block
     int phases = 0;
+    unsigned threads = 0;  // thread indices with scratch for this render
     int tasks[3] = {0, 0, 0};
     std::atomic<int> nextTask[3];
     void (*runTask)(State&, Scratch&, int phase, int task) = nullptr;
@@ -1100,6 +1142,9 @@ struct FastOutline::State {
 
     std::vector<Scratch> scratch;
     Buffer<float> fieldValues;  // whole-field path: the field
+
+    bool (*abortQuery)(void*) = nullptr;
+    void* abortContext = nullptr;
 };
 
 namespace {
@@ -1167,8 +1212,6 @@ void zeroPixels(const State& s, int y, int x1, int x2) {
                 static_cast<std::size_t>(x2 - x1) * nComponents * sizeof(PIX));
 }
 
-// Window columns outside the field become zero in every window row inside the field: the first
-// stripe does the left part, the last the right part.
 // A tile of the inner window: stripe `task % stripes` of its columns, band `task / stripes` of
 // its rows.
 struct Tile {
@@ -1192,17 +1235,20 @@ Tile tileOf(const State& s, int task) {
 }
 
 // Window columns outside the field become zero in every window row inside the field: the first
-// stripe of a band does the left part, the last the right part.
+// stripe of a band does the left part of the row, the last the right part.
 template <class PIX, int nComponents>
-void zeroOutsideColumns(const State& s, const Tile& tile) {
-    for (int y = tile.y1; y < tile.y2; ++y) {
-        if (tile.first) {
-            zeroPixels<PIX, nComponents>(s, y, s.window.x1, s.inner.x1);
-        }
-        if (tile.last) {
-            zeroPixels<PIX, nComponents>(s, y, s.inner.x2, s.window.x2);
-        }
+void zeroOutsideColumns(const State& s, const Tile& tile, int y) {
+    if (tile.first) {
+        zeroPixels<PIX, nComponents>(s, y, s.window.x1, s.inner.x1);
     }
+    if (tile.last) {
+        zeroPixels<PIX, nComponents>(s, y, s.inner.x2, s.window.x2);
+    }
+}
+
+// Asked before every output row a task writes: true leaves the row unwritten.
+bool rowAborted(const State& s) {
+    return s.abortQuery != nullptr && s.abortQuery(s.abortContext);
 }
 
 // One row segment of output: its categories, classes, transformed values (n for the separable
@@ -1313,7 +1359,6 @@ void writeRow(const State& s, const OutputRow<PIX>& row) {
 template <class PIX, int nComponents>
 void separableStripe(State& s, Scratch& t, int task) {
     const Tile tile = tileOf(s, task);
-    zeroOutsideColumns<PIX, nComponents>(s, tile);
     const int x1 = tile.x1;
     const int x2 = tile.x2;
     if (x1 >= x2 || tile.y1 >= tile.y2) {
@@ -1361,6 +1406,10 @@ void separableStripe(State& s, Scratch& t, int task) {
         while (oldest < y - reach) {
             count(oldest++, -1);
         }
+        if (rowAborted(s)) {
+            return;
+        }
+        zeroOutsideColumns<PIX, nComponents>(s, tile, y);
         const u16** rows = t.rowPointers.data();
         const u8** flags = t.flagPointers.data();
         for (int dy = -reach; dy <= reach; ++dy) {
@@ -1419,7 +1468,6 @@ void separableStripe(State& s, Scratch& t, int task) {
 template <class PIX, int nComponents>
 void chamferStripe(State& s, Scratch& t, int task) {
     const Tile tile = tileOf(s, task);
-    zeroOutsideColumns<PIX, nComponents>(s, tile);
     const int x1 = tile.x1;
     const int x2 = tile.x2;
     if (x1 >= x2 || tile.y1 >= tile.y2) {
@@ -1443,6 +1491,7 @@ void chamferStripe(State& s, Scratch& t, int task) {
     const int height = rb - ra;
     const int blockRows = roundUp(s.blockRows, lanes);
     const int ringRows = blockRows + margin + 2 * maxLanes + 2;
+    const int chunks = padded / chunkPixels;
     const Image<PIX> source = sourceImage<PIX>(s);
     const Image<PIX> destination = destinationImage<PIX>(s);
 
@@ -1465,17 +1514,95 @@ void chamferStripe(State& s, Scratch& t, int task) {
         columnKeys[c] = c <= 0 || c >= length - 1 ? -1.0f : farValue;
     }
 
-    // Classifies row j into the ring: classes, and class values as the values before the pass.
+    auto sourcesOf = [&](int j) {
+        return t.ringSources.data() + static_cast<std::size_t>(j % ringRows) * chunks;
+    };
+    auto farsOf = [&](int j) {
+        return t.ringFars.data() + static_cast<std::size_t>(j % ringRows) * chunks;
+    };
+    // Classifies row j into the ring: classes, and class values as the values before the pass;
+    // per chunk whether it holds a source and whether it holds a far pixel.
+    int classified = -1;
     auto classify = [&](int j) {
         u8* classes = classesOf(j);
         float* values = rowOf(t.ringValues, j);
+        classified = j;
         if (!classifyRow<PIX, nComponents>(s, source, ra + j, rx1, rx2, classes)) {
             std::memset(classes, classFar, static_cast<std::size_t>(padded));
             std::fill(values, values + padded, farValue);
+            std::memset(sourcesOf(j), 0, static_cast<std::size_t>(chunks));
+            std::memset(farsOf(j), 1, static_cast<std::size_t>(chunks));
             return;
         }
         std::memset(classes + length, classFar, static_cast<std::size_t>(padded - length));
-        k.classValues({classes, padded, values, t.classFlags.data()});
+        k.classValues({classes, padded, values, sourcesOf(j)});
+        u8* fars = farsOf(j);
+        for (int c = 0; c < chunks; ++c) {
+            std::uint64_t zeroBytes = 0;
+            for (int b = 0; b < chunkPixels; b += 8) {
+                std::uint64_t word;
+                std::memcpy(&word, classes + c * chunkPixels + b, 8);
+                zeroBytes |= (word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull;
+            }
+            fars[c] = zeroBytes != 0 ? 1 : 0;
+        }
+    };
+
+    // The columns of a band of rows that a pass has to work on: chunks holding a far pixel (no
+    // other value ever changes) with a source of rows [sourceFirst, sourceLast] within reach + 2
+    // pixels (no farther source gives a value up to the reach). Anywhere else a pass would
+    // leave every value as it stands, or lower far values to values still beyond the reach,
+    // which neither an output pixel nor a value up to the reach can tell apart. Rows not yet
+    // classified count as sources everywhere. Runs of such chunks at least four chunks apart
+    // (well beyond the skew of the lanes, which a run pays again) go to t.spans as column
+    // pairs; returns their number.
+    const int chunkReach = (s.reach + 2 + chunkPixels - 1) / chunkPixels;
+    auto activeSpans = [&](int bandFirst, int bandLast, int sourceFirst, int sourceLast) {
+        u8* nearby = t.activity.data();
+        u8* active = nearby + chunks;
+        sourceFirst = std::max(sourceFirst, 0);
+        sourceLast = std::min(sourceLast, height - 1);
+        if (sourceLast > classified) {
+            std::memset(nearby, 1, static_cast<std::size_t>(chunks));
+        } else {
+            std::memset(nearby, 0, static_cast<std::size_t>(chunks));
+            for (int j = sourceFirst; j <= sourceLast; ++j) {
+                const u8* sources = sourcesOf(j);
+                for (int c = 0; c < chunks; ++c) {
+                    nearby[c] |= sources[c];
+                }
+            }
+        }
+        std::memset(active, 0, static_cast<std::size_t>(chunks));
+        for (int j = std::max(bandFirst, 0); j <= std::min(bandLast, height - 1); ++j) {
+            const u8* fars = farsOf(j);
+            for (int c = 0; c < chunks; ++c) {
+                active[c] |= fars[c];
+            }
+        }
+        int count = 0;
+        int* spans = t.spans.data();
+        for (int c = 0; c < chunks; ++c) {
+            const int c1 = std::max(0, c - chunkReach);
+            const int c2 = std::min(chunks - 1, c + chunkReach);
+            bool near = false;
+            for (int d = c1; d <= c2 && !near; ++d) {
+                near = nearby[d] != 0;
+            }
+            if (!near || active[c] == 0) {
+                continue;
+            }
+            const int from = c * chunkPixels;
+            const int to = std::min(length, from + chunkPixels);
+            if (count > 0 && from - spans[2 * count - 1] < 4 * chunkPixels) {
+                spans[2 * count - 1] = to;
+            } else {
+                spans[2 * count] = from;
+                spans[2 * count + 1] = to;
+                ++count;
+            }
+        }
+        return count;
     };
     auto laneRow = [&](int t0, int row, Buffer<float>& from, Buffer<float>& to) {
         if (row < height) {
@@ -1500,13 +1627,23 @@ void chamferStripe(State& s, Scratch& t, int task) {
                 }
                 laneRow(l, first + l, t.ringValues, t.ringValues);
             }
-            k.wavefront({in, out, rowOf(t.ringValues, first - 1), keys, columnKeys, length, false});
+            // The forward pass carries values down and to the right: sources above count.
+            const int spanCount =
+                activeSpans(first, first + lanes - 1, first - (s.reach + 2), first + lanes - 1);
+            for (int span = 0; span < spanCount; ++span) {
+                k.wavefront({in, out, rowOf(t.ringValues, first - 1), keys, columnKeys, length,
+                             false, t.spans.data()[2 * span], t.spans.data()[2 * span + 1]});
+            }
             forwardDone += lanes;
         }
     };
 
     auto emit = [&](int j, const float* values) {
         const int y = ra + j;
+        if (rowAborted(s)) {
+            return;
+        }
+        zeroOutsideColumns<PIX, nComponents>(s, tile, y);
         const u8* classes = classesOf(j) + offset;
         const ChamferCategoryArgs args = {
             values + offset, classes,       roundUp(stripeLength, chunkPixels),
@@ -1541,7 +1678,27 @@ void chamferStripe(State& s, Scratch& t, int task) {
             for (int l = 0; l < lanes; ++l) {
                 laneRow(l, jb + lanes - 1 - l, t.ringValues, t.ringBackward);
             }
-            k.wavefront({in, out, below, keys, columnKeys, length, true});
+            // Backward values also come from below: sources on both sides count. Spans run
+            // right to left in the pass's own column order.
+            const int spanCount =
+                activeSpans(jb, jb + lanes - 1, jb - (s.reach + 2), jb + lanes - 1 + s.reach + 2);
+            // Columns the pass leaves alone keep their forward values.
+            for (int j = jb; j < std::min(height, jb + lanes); ++j) {
+                int done = 0;
+                for (int span = 0; span <= spanCount; ++span) {
+                    const int next = span < spanCount ? t.spans.data()[2 * span] : padded;
+                    std::memcpy(rowOf(t.ringBackward, j) + done, rowOf(t.ringValues, j) + done,
+                                static_cast<std::size_t>(next - done) * sizeof(float));
+                    done = span < spanCount ? t.spans.data()[2 * span + 1] : padded;
+                }
+            }
+            const int vectorLanes = lanes / 2;
+            for (int span = spanCount - 1; span >= 0; --span) {
+                const int from =
+                    (length - t.spans.data()[2 * span + 1]) / vectorLanes * vectorLanes;
+                const int to = length - t.spans.data()[2 * span];
+                k.wavefront({in, out, below, keys, columnKeys, length, true, from, to});
+            }
             below = rowOf(t.ringBackward, jb);
         }
         for (int j = j0; j < jEnd; ++j) {
@@ -1595,6 +1752,9 @@ void wholeFieldTask(State& s, Scratch& t, int phase, int task) {
     const int y1 = s.inner.y1 + task * wholeFieldRowsPerTask;
     const int y2 = std::min(s.inner.y2, y1 + wholeFieldRowsPerTask);
     for (int y = y1; y < y2; ++y) {
+        if (rowAborted(s)) {
+            continue;
+        }
         zeroPixels<PIX, nComponents>(s, y, s.window.x1, s.inner.x1);
         zeroPixels<PIX, nComponents>(s, y, s.inner.x2, s.window.x2);
         if (s.inner.x1 >= s.inner.x2) {
@@ -1631,7 +1791,9 @@ void stripeTask(State& s, Scratch& t, int /*phase*/, int task) {
 template <class PIX, int nComponents>
 void zeroTask(State& s, Scratch&, int, int) {
     for (int y = s.inner.y1; y < s.inner.y2; ++y) {
-        zeroPixels<PIX, nComponents>(s, y, s.window.x1, s.window.x2);
+        if (!rowAborted(s)) {
+            zeroPixels<PIX, nComponents>(s, y, s.window.x1, s.window.x2);
+        }
     }
 }
 
@@ -1682,6 +1844,11 @@ void FastOutline::setWorkUnits(int stripeWidth, int bands, int blockRows) {
     state->blockRowsOverride = std::max(0, blockRows);
 }
 
+void FastOutline::setAbortQuery(bool (*aborted)(void* context), void* context) {
+    state->abortQuery = aborted;
+    state->abortContext = context;
+}
+
 int FastOutline::phaseCount() const {
     return state->phases;
 }
@@ -1700,7 +1867,8 @@ std::size_t FastOutline::workingBytes() const {
 
 void FastOutline::runPhase(int phase, unsigned threadIndex, unsigned /*threadCount*/) {
     State& s = *state;
-    if (phase < 0 || phase >= s.phases || threadIndex >= s.scratch.size()) {
+    // Indices beyond the tasks of the render have no scratch: the others take every task.
+    if (phase < 0 || phase >= s.phases || threadIndex >= s.threads) {
         return;
     }
     Scratch& t = s.scratch[threadIndex];
@@ -1738,14 +1906,19 @@ void FastOutline::prepare(const PixelView<const PIX>& source, const PixelView<PI
     s.destinationRowBytes = destination.rowBytes;
     s.destinationBounds = destination.bounds;
     s.phases = 0;
+    s.threads = 0;
     for (int p = 0; p < 3; ++p) {
         s.tasks[p] = 0;
         s.nextTask[p].store(0, std::memory_order_relaxed);
     }
     const unsigned threads = std::max(1u, maxThreads);
-    if (s.scratch.size() < threads) {
-        s.scratch.resize(threads);
-    }
+    // Scratch for as many threads as can have a task at once.
+    auto useThreads = [&](int mostTasks) {
+        s.threads = std::min(threads, static_cast<unsigned>(std::max(1, mostTasks)));
+        if (s.scratch.size() < s.threads) {
+            s.scratch.resize(s.threads);
+        }
+    };
 
     // Nothing is written when the window has no row in the field (or no pixel at all).
     if (isEmpty(window) || isEmpty(fieldBounds) || s.inner.y1 >= s.inner.y2 ||
@@ -1753,6 +1926,7 @@ void FastOutline::prepare(const PixelView<const PIX>& source, const PixelView<PI
         return;
     }
     if (s.inner.x1 >= s.inner.x2) {
+        useThreads(1);
         s.phases = 1;
         s.tasks[0] = 1;
         s.runTask = &zeroTask<PIX, nComponents>;
@@ -1773,22 +1947,26 @@ void FastOutline::prepare(const PixelView<const PIX>& source, const PixelView<PI
 
     const int fieldWidth = fieldBounds.x2 - fieldBounds.x1;
     const int fieldHeight = fieldBounds.y2 - fieldBounds.y1;
-    s.usesField = !(s.width <= static_cast<float>(fastReachLimit));
+    // Widths beyond the fast reach (or not a width at all), and at Good fields taller than the
+    // column search is exact for: the straightforward pipeline.
+    s.usesField = !(s.width >= 0.0f && s.width <= static_cast<float>(fastReachLimit)) ||
+                  (s.quality != 0 && fieldHeight > exactEnvelopeRows);
     if (s.usesField) {
         s.fieldValues.reserve(static_cast<std::size_t>(fieldWidth) *
                               static_cast<std::size_t>(fieldHeight));
-        for (unsigned i = 0; i < threads; ++i) {
+        s.tasks[0] = (fieldHeight + wholeFieldRowsPerTask - 1) / wholeFieldRowsPerTask;
+        s.tasks[1] = s.quality == 0
+                         ? 1
+                         : (fieldWidth + wholeFieldColumnsPerTask - 1) / wholeFieldColumnsPerTask;
+        s.tasks[2] = (s.inner.y2 - s.inner.y1 + wholeFieldRowsPerTask - 1) / wholeFieldRowsPerTask;
+        useThreads(std::max({s.tasks[0], s.tasks[1], s.tasks[2]}));
+        for (unsigned i = 0; i < s.threads; ++i) {
             s.scratch[i].regionClasses.reserve(static_cast<std::size_t>(fieldWidth));
             if (s.quality != 0) {
                 s.scratch[i].column.reserve(fieldHeight);
             }
         }
         s.phases = 3;
-        s.tasks[0] = (fieldHeight + wholeFieldRowsPerTask - 1) / wholeFieldRowsPerTask;
-        s.tasks[1] = s.quality == 0
-                         ? 1
-                         : (fieldWidth + wholeFieldColumnsPerTask - 1) / wholeFieldColumnsPerTask;
-        s.tasks[2] = (s.inner.y2 - s.inner.y1 + wholeFieldRowsPerTask - 1) / wholeFieldRowsPerTask;
         s.runTask = &wholeFieldTask<PIX, nComponents>;
         return;
     }
@@ -1843,16 +2021,18 @@ void FastOutline::prepare(const PixelView<const PIX>& source, const PixelView<PI
     int haloRows = 0;
     if (s.quality == 0) {
         s.margin = s.reach + chamferMargin;
-        s.blockRows = roundUp(std::max(256, 8 * s.margin), maxLanes);
+        s.blockRows = roundUp(std::max(256, 2 * s.margin), maxLanes);
         bytesPerColumn = (s.blockRows + s.margin + 2 * maxLanes) * 9;
         haloRows = 2 * s.margin;
     } else {
         bytesPerColumn = (2 * s.reach + 1) * 3;
         haloRows = 2 * s.reach;
     }
+    // Whole rows stream best (and pay the columns beyond a stripe's ends only at the window's
+    // ends), as long as the rows a tile keeps stay within the budget.
     const int budget = s.quality == 0 ? chamferBudget : cacheBudget;
-    s.stripeWidth =
-        std::clamp(roundUp(budget / bytesPerColumn, chunkPixels) - chunkPixels, 256, 8192);
+    s.stripeWidth = std::clamp(roundUp(budget / bytesPerColumn, chunkPixels) - chunkPixels,
+                               std::min(256, innerWidth), 8192);
     if (s.stripeWidthOverride > 0) {
         s.stripeWidth = std::min(s.stripeWidthOverride, 8192);
     }
@@ -1870,7 +2050,8 @@ void FastOutline::prepare(const PixelView<const PIX>& source, const PixelView<PI
     }
     const int stripeMax = roundUp((innerWidth + s.stripes - 1) / s.stripes, chunkPixels);
 
-    for (unsigned i = 0; i < threads; ++i) {
+    useThreads(s.stripes * s.bands);
+    for (unsigned i = 0; i < s.threads; ++i) {
         Scratch& t = s.scratch[i];
         const std::size_t chunks = static_cast<std::size_t>(stripeMax / chunkPixels);
         t.categories.reserve(static_cast<std::size_t>(stripeMax + chunkPixels));
@@ -1885,7 +2066,10 @@ void FastOutline::prepare(const PixelView<const PIX>& source, const PixelView<PI
             t.ringClasses.reserve(rows * (region + chunkPixels));
             t.dummyRows.reserve(2 * stride);
             t.columnKeys.reserve(stride);
-            t.classFlags.reserve(region / chunkPixels);
+            t.ringSources.reserve(rows * (region / chunkPixels));
+            t.ringFars.reserve(rows * (region / chunkPixels));
+            t.activity.reserve(2 * (region / chunkPixels));
+            t.spans.reserve(2 * (region / chunkPixels));
         } else {
             const std::size_t rows = static_cast<std::size_t>(2 * s.reach + 1);
             const std::size_t region = static_cast<std::size_t>(

@@ -11,28 +11,30 @@
 // - Good and Best: every value that can reach the output is the square root of a whole number
 //   n = min over rows (dy² + r²), r being the row distance of the row pass. The engine computes n
 //   in integers, capped above (K + 1)², which equals the single-precision lower envelope for
-//   every value that matters on fields up to 4088 rows high (see Deviation).
+//   every value that matters on fields up to 4088 rows high: there every sum the envelope forms
+//   for such a value is an integer below 2^24, so its boundaries are exact quotients, and two
+//   parabolas whose roots are fewer than 4096 rows apart differ at a whole row by at least
+//   1/(2 × 4096), more than half a unit in the last place of any boundary below 4096.
 // - Draft: the chamfer recurrences are evaluated with the same single-precision additions for
 //   every element; a value up to K depends only on elements within K + 2 steps, so a tile is
 //   computed on its own with a margin of K + 6 pixels on every side.
 //
-// Work is cut into tiles: vertical stripes of the window (whole rows when the rows kept per
-// column fit the cache) cut into bands of rows. Each tile streams its rows once, plus the rows
-// within reach above and below, keeping a ring of recent rows: Good classifies and measures rows
-// as they arrive and writes an output row once every row within reach has been seen; Draft runs
-// the chamfer passes as a wavefront over bands of rows (see FastOutline.cpp). Tiles are
-// independent, so any number of threads can take them in any order; results never depend on
-// the thread count or the order.
+// Work is cut into tiles: vertical stripes of the window (whole rows unless the ring of rows a
+// tile keeps would pass a budget of a few MiB) cut into bands of rows. Each tile streams its rows
+// once, plus the rows within reach above and below, keeping a ring of recent rows: Good
+// classifies and measures rows as they arrive and writes an output row once every row within
+// reach has been seen; Draft runs the chamfer passes as a wavefront over bands of rows (see
+// FastOutline.cpp), only over the columns of a band that hold a far pixel with a source within
+// reach + 2: elsewhere a pass leaves every value as it is, or lowers far values to values still
+// beyond the reach, which change no output. Tiles are independent, so any number of threads can
+// take them in any order; results never depend on the thread count or the order.
 //
-// Widths above 254 pixels fall back to the straightforward pipeline on a whole field (one float
-// per field pixel, three phases), which is exact by construction.
-//
-// Deviation: on fields more than 4088 rows high, the single-precision lower envelope of the
-// straightforward separable transform rounds squared row positions (and their sums) above 2^24
-// and can pick a parabola one unit off. The engine's integer result is then the exact one and
-// can differ from the straightforward one in pixels within reach of those rows (a 7680 × 4320
-// frame of shapes at width 60: 139 of 33 million pixels). Fields up to 4088 rows high, and
-// Draft at any size, are bit-exact.
+// Widths above 254 pixels (or below 0, or not a number), and at Good fields more than 4088 rows
+// high, fall back to the straightforward pipeline on a whole field (one float per field pixel,
+// three phases), which is exact by construction. On those tall fields the single-precision lower
+// envelope rounds squared row positions above 2^24 and can pick a parabola one unit off the true
+// one; the output is the straightforward pipeline's, rounding included, so the fast path steps
+// aside. Draft is exact on the fast path at any size.
 
 #include <cstddef>
 #include <memory>
@@ -62,7 +64,7 @@ struct PixelView {
 /// The parameters of one render, as the output rule takes them.
 struct FastOutlineSettings {
     int quality = 1;           ///< 0 Draft (chamfer transform); anything else the separable one
-    double widthPixels = 2.0;  ///< outline width in destination pixels: finite and ≥ 0
+    double widthPixels = 2.0;  ///< outline width in destination pixels (any value)
     double red = 1.0;          ///< outline colour, nominally 0..1; out-of-range values and NaN
     double green = 1.0;        ///< are limited exactly as the output rule limits them
     double blue = 1.0;
@@ -88,6 +90,12 @@ SimdLevel detectedSimdLevel();
 /// - the field is classified from the source alpha at the same coordinates (no pixel: far).
 /// Destination pixels outside the window are never written; different calls of a phase never
 /// write the same bytes. The source is only read. The source and destination must not overlap.
+///
+/// Working memory: the fast path holds scratch for min(maxThreads, tiles) threads, each a ring of
+/// rows of one stripe of the window (Good: 2 × ceil(width) + 1 rows of 3 bytes per pixel; Draft:
+/// a block of at least 256 rows plus the reach, of 9 bytes per pixel), at most 12 MiB (Good) or
+/// 16 MiB (Draft) per thread; the whole-field path one float per field pixel plus a row and a
+/// column of scratch per thread.
 ///
 /// Not thread-safe apart from concurrent `runPhase` calls of one phase. The object can be
 /// prepared and run again; it keeps its memory between renders and grows it when needed.
@@ -122,8 +130,15 @@ public:
     /// Number of phases of the prepared render (0 when there is nothing to write).
     int phaseCount() const;
 
+    /// A question asked before every output row is written, on the thread writing it: when
+    /// `aborted(context)` answers true the row is left as it is (none of its pixels is written).
+    /// With several stripes a row is asked about once per stripe. Null (the default) writes
+    /// every row. Takes effect at once; `aborted` must be callable concurrently.
+    void setAbortQuery(bool (*aborted)(void* context), void* context);
+
     /// Runs thread `threadIndex` of `threadCount` (1 ≤ threadCount ≤ maxThreads of `prepare`) of
-    /// `phase`. Throws nothing; allocates nothing.
+    /// `phase`. Allocates nothing; throws only what the abort query throws (the render is then
+    /// incomplete and must be prepared again).
     void runPhase(int phase, unsigned threadIndex, unsigned threadCount);
 
     /// Bytes of working memory the prepared render holds (scratch of every thread and, on the

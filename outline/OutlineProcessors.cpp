@@ -8,6 +8,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "ofx/Core.h"
 #include "outline/OutlineKernel.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -86,54 +87,23 @@ double convertibleWidth(double value) {
     return std::isnan(value) ? value : std::clamp(value, -largest, largest);
 }
 
-// Columns per thread of the column pass start on multiples of this, so that threads share no
-// cache line of a field row.
-constexpr int columnAlignment = 16;
+OutlineKernel::PixelRect pixelRect(const OfxRectI& rect) {
+    return {rect.x1, rect.y1, rect.x2, rect.y2};
+}
 
-int alignedColumn(std::int64_t width, unsigned index, unsigned count) {
-    const std::int64_t column = width * index / count;
-    return int(std::min<std::int64_t>(width, (column + columnAlignment - 1) / columnAlignment *
-                                                 columnAlignment));
+// The thread count the run's multiThread calls will ask for, as runThreads works it out: the
+// host's CPU count, 1 when it can't tell; at least 1 for sizing scratch.
+unsigned hostThreadCount() {
+    unsigned int cpus = 1;
+    const OfxMultiThreadSuiteV1* suite =
+        OFX::requireSuite(OFX::hostSuites.multiThreadSuite, kOfxMultiThreadSuite);
+    if (suite->multiThreadNumCPUs(&cpus) != kOfxStatOK) {
+        cpus = 1;
+    }
+    return std::max(1u, cpus);
 }
 
 }  // namespace
-
-class FastOutlineProcessorBase::FieldPhase : public OFX::MultiThread::Processor {
-public:
-    enum class Kind { rows, columns };
-
-    FieldPhase(FastOutlineProcessorBase& processorToBuild, Kind phaseKind)
-        : processor(processorToBuild)
-        , kind(phaseKind) {}
-
-    void threadBody(unsigned int threadIndex, unsigned int threadCount) override {
-        FastOutlineProcessorBase& p = processor;
-        if (kind == Kind::rows) {
-            const OfxRectI rows =
-                OFX::bandOfThread({0, 0, p.fieldWidth, p.fieldHeight}, threadIndex, threadCount);
-            p.classifyRows(rows.y1, rows.y2);
-            if (p.quality != 0) {
-                OutlineKernel::separableRowPass(p.field.data(), p.fieldWidth, rows.y1, rows.y2);
-            }
-            return;
-        }
-        if (threadCount == 0 || threadIndex >= threadCount) {
-            return;
-        }
-        const int first = alignedColumn(p.fieldWidth, threadIndex, threadCount);
-        const int last = alignedColumn(p.fieldWidth, threadIndex + 1, threadCount);
-        if (first >= last) {
-            return;
-        }
-        OutlineKernel::ColumnScratch scratch(p.fieldHeight);
-        OutlineKernel::separableColumnPass(p.field.data(), p.fieldWidth, p.fieldHeight, first, last,
-                                           scratch);
-    }
-
-private:
-    FastOutlineProcessorBase& processor;
-    Kind kind;
-};
 
 FastOutlineProcessorBase::FastOutlineProcessorBase(OFX::ImageEffect& effectInstance)
     : OFX::ImageProcessor(effectInstance) {}
@@ -157,25 +127,49 @@ void FastOutlineProcessorBase::setFieldBounds(const OfxRectI& bounds) {
     fieldHeight = bounds.y2 - bounds.y1;
 }
 
+bool FastOutlineProcessorBase::rowAborted(void* processor) {
+    return static_cast<FastOutlineProcessorBase*>(processor)->effect.abortRequested();
+}
+
+bool FastOutlineProcessorBase::prepareRun(const OfxRectI& area, unsigned threads) {
+    if (srcImage == nullptr || dstImage == nullptr || fieldWidth <= 0 || fieldHeight <= 0) {
+        return false;
+    }
+    const OfxRectI written = OutlineGeometry::intersection(area, dstImage->getBounds());
+    if (OutlineGeometry::isEmpty(written)) {
+        return false;
+    }
+    engine.setAbortQuery(&FastOutlineProcessorBase::rowAborted, this);
+    prepareEngine(written, threads);
+    return engine.phaseCount() > 0;
+}
+
 void FastOutlineProcessorBase::beforeThreads() {
-    fieldBuilt = false;
-    field.clear();
-    if (srcImage == nullptr || dstImage == nullptr || fieldWidth <= 0 || fieldHeight <= 0 ||
-        OutlineGeometry::isEmpty(OutlineGeometry::intersection(window, dstImage->getBounds()))) {
+    phase = -1;
+    if (!prepareRun(window, hostThreadCount())) {
         return;
     }
-    // One field per run, built in whole before any band reads it. The phases below are where the
-    // fast engine takes over: everything it needs (views of both images, fieldBounds, the window
-    // clipped to the destination, quality, width, colour) is fixed at this point.
-    field.resize(std::size_t(fieldWidth) * std::size_t(fieldHeight));
-    FieldPhase(*this, FieldPhase::Kind::rows).runThreads(0);
-    if (quality == 0) {
-        // The chamfer passes read what they wrote just before: one serial sweep each way.
-        OutlineKernel::chamferTransform(field.data(), fieldWidth, fieldHeight);
-    } else {
-        FieldPhase(*this, FieldPhase::Kind::columns).runThreads(0);
+    // Every phase but the last in a host call of its own; the last is the run's.
+    const int phases = engine.phaseCount();
+    for (phase = 0; phase + 1 < phases; ++phase) {
+        runThreads(0);
     }
-    fieldBuilt = true;
+}
+
+void FastOutlineProcessorBase::threadBody(unsigned int threadIndex, unsigned int threadCount) {
+    if (phase >= 0) {
+        engine.runPhase(phase, threadIndex, threadCount);
+    }
+}
+
+void FastOutlineProcessorBase::renderBand(const OfxRectI& band) {
+    phase = -1;
+    if (!prepareRun(band, 1)) {
+        return;
+    }
+    for (int p = 0; p < engine.phaseCount(); ++p) {
+        engine.runPhase(p, 0, 1);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -194,29 +188,6 @@ constexpr OFX::BitDepth depthOf() {
         static_assert(std::is_same_v<PIX, float>, "pixels are 8-bit, 16-bit or float");
         return OFX::depthFloat;
     }
-}
-
-// Row y of an image from column x1 on, with the columns [x1, x2) of the row it holds; null
-// (and an empty range) when the row lies outside the image.
-template <class PIX>
-struct RowSpan {
-    const PIX* pixels = nullptr;
-    int x1 = 0;
-    int x2 = 0;
-};
-
-template <class PIX>
-RowSpan<PIX> rowSpan(const OFX::Image& image, int y, int x1, int x2) {
-    const OfxRectI& bounds = image.getBounds();
-    RowSpan<PIX> span;
-    span.x1 = std::max(x1, bounds.x1);
-    span.x2 = std::min(x2, bounds.x2);
-    if (y < bounds.y1 || y >= bounds.y2 || span.x1 >= span.x2) {
-        span.x1 = span.x2 = x1;
-        return span;
-    }
-    span.pixels = static_cast<const PIX*>(image.pixelAt(span.x1, y));
-    return span;
 }
 
 }  // namespace
@@ -242,71 +213,29 @@ bool FastOutlineProcessor<PIX, nComponents, maxValue>::acceptsImage(const OFX::I
 }
 
 template <class PIX, int nComponents, int maxValue>
-void FastOutlineProcessor<PIX, nComponents, maxValue>::classifyRows(int rowBegin, int rowEnd) {
-    constexpr int alpha = nComponents - 1;
-    for (int j = rowBegin; j < rowEnd; ++j) {
-        float* row = field.data() + std::size_t(j) * std::size_t(fieldWidth);
-        std::fill(row, row + fieldWidth, OutlineKernel::farValue);
-        const RowSpan<PIX> source =
-            rowSpan<PIX>(*srcImage, fieldBounds.y1 + j, fieldBounds.x1, fieldBounds.x2);
-        if (source.pixels == nullptr) {
-            continue;
-        }
-        float* element = row + (source.x1 - fieldBounds.x1);
-        const int count = source.x2 - source.x1;
-        for (int k = 0; k < count; ++k) {
-            element[k] = OutlineKernel::classifyAlpha<PIX>(source.pixels[k * nComponents + alpha]);
-        }
-    }
+void FastOutlineProcessor<PIX, nComponents, maxValue>::prepareEngine(const OfxRectI& written,
+                                                                     unsigned threads) {
+    OutlineKernel::PixelView<const PIX> source;
+    source.data = reinterpret_cast<const PIX*>(srcImage->getPixelData());
+    source.rowBytes = srcImage->getRowBytes();
+    source.bounds = pixelRect(srcImage->getBounds());
+    OutlineKernel::PixelView<PIX> destination;
+    destination.data = reinterpret_cast<PIX*>(dstImage->getPixelData());
+    destination.rowBytes = dstImage->getRowBytes();
+    destination.bounds = pixelRect(dstImage->getBounds());
+    OutlineKernel::FastOutlineSettings settings;
+    settings.quality = quality;
+    settings.widthPixels = convertibleWidth(widthPixels);
+    settings.red = colorRed;
+    settings.green = colorGreen;
+    settings.blue = colorBlue;
+    engine.prepare<PIX, nComponents>(source, destination, pixelRect(fieldBounds),
+                                     pixelRect(written), settings, threads);
 }
 
 template <class PIX, int nComponents, int maxValue>
 void FastOutlineProcessor<PIX, nComponents, maxValue>::processWindow(const OfxRectI& band) {
-    if (!hasField()) {
-        return;
-    }
-    const OfxRectI rows = OutlineGeometry::intersection(band, dstImage->getBounds());
-    if (OutlineGeometry::isEmpty(rows)) {
-        return;
-    }
-    const OutlineKernel::OutputSettings settings = OutlineKernel::makeOutputSettings<PIX>(
-        colorRed, colorGreen, colorBlue, convertibleWidth(widthPixels));
-    // Columns of the row: [rows.x1, inField) zero, [inField, outField) the output rule,
-    // [outField, rows.x2) zero.
-    const int inField = std::clamp(fieldBounds.x1, rows.x1, rows.x2);
-    const int outField = std::clamp(fieldBounds.x2, inField, rows.x2);
-    auto zero = [](PIX* pixels, int count) {
-        std::fill(pixels, pixels + std::size_t(count) * nComponents, PIX(0));
-    };
-    for (int y = rows.y1; y < rows.y2; ++y) {
-        if (effect.abortRequested()) {
-            continue;
-        }
-        const int j = y - fieldBounds.y1;
-        if (j < 0 || j >= fieldHeight) {
-            continue;
-        }
-        PIX* dst = static_cast<PIX*>(dstImage->pixelAt(rows.x1, y));
-        zero(dst, inField - rows.x1);
-        dst += std::size_t(inField - rows.x1) * nComponents;
-        if (outField > inField) {
-            const float* d = field.data() + std::size_t(j) * std::size_t(fieldWidth) +
-                             std::size_t(inField - fieldBounds.x1);
-            const RowSpan<PIX> source = rowSpan<PIX>(*srcImage, y, inField, outField);
-            // Pixels without a source pixel, then with one, then without again.
-            const int before = source.x1 - inField;
-            const int within = source.x2 - source.x1;
-            const int after = outField - source.x2;
-            OutlineKernel::applyOutputRuleRow<PIX, nComponents>(d, before, settings, nullptr, dst);
-            OutlineKernel::applyOutputRuleRow<PIX, nComponents>(
-                d + before, within, settings, source.pixels,
-                dst + std::size_t(before) * nComponents);
-            OutlineKernel::applyOutputRuleRow<PIX, nComponents>(
-                d + before + within, after, settings, nullptr,
-                dst + std::size_t(before + within) * nComponents);
-        }
-        zero(dst + std::size_t(outField - inField) * nComponents, rows.x2 - outField);
-    }
+    renderBand(band);
 }
 
 template class FastOutlineProcessor<unsigned char, 4, 255>;

@@ -7,17 +7,21 @@
 // outline colour, the width in destination pixels, the quality and the rectangle the distance
 // field covers, calls `run`, and destroys it. It never releases its images.
 //
-// One run:
-//   1. `beforeThreads` (calling thread) builds the one distance field of the run over
-//      `fieldBounds`: classification from the source alpha (and, for Good and Best, the row pass)
-//      as one host multiThread call split by field rows; then for Good and Best the column pass
-//      as a second multiThread call split by field columns, each thread with its own scratch; for
-//      Draft the chamfer transform on the calling thread. No thread ever waits for another inside
-//      a call, so a host that runs its threads one after another gives the same result.
-//   2. The bands of the render window (one per host thread) apply the output rule to every pixel
-//      of their rows, reading the complete field. Bands are clipped to the destination's bounds:
-//      nothing outside the host's buffer is ever written.
-// The field is read-only while the bands run; each band writes only its own destination rows.
+// One run goes through the fast outline engine (outline/FastOutline.h), which writes exactly the
+// pixels of the straightforward pipeline (the whole field over `fieldBounds` classified from the
+// source alpha, transformed by the quality, the output rule on every window pixel) without
+// building that field on the fast path:
+//   1. `beforeThreads` (calling thread) prepares the engine for the render window clipped to the
+//      destination's bounds, for as many threads as the host reports CPUs, and runs every engine
+//      phase but the last as one host multiThread call each (only the whole-field fallback has
+//      more than one phase).
+//   2. The run's own multiThread call runs the last phase: the threads take tiles of the window
+//      (stripes of columns × bands of rows) from a shared counter until none is left, so a host
+//      that runs its threads one after another, or fewer at a time, gives the same result. No
+//      thread ever waits for another inside a call.
+// Tiles write disjoint pixels; nothing outside the window clipped to the destination's bounds is
+// ever written. The abort query is asked before every row a tile writes (once per row and
+// stripe); an aborted row is left unwritten.
 //
 // Coordinates are pixel coordinates of the images (x2 and y2 exclusive). Pixels are packed,
 // nComponents components of type PIX per pixel, red first; the alpha (coverage) is component 3
@@ -26,11 +30,10 @@
 // Failures: std::bad_alloc when the field or the scratch cannot be had; the host's refusal of a
 // multiThread call as the general status rule says. Either leaves `run`.
 
-#include <vector>
-
 #include "ofx/ImageEffect.h"
 #include "ofx/MultiThread.h"
 #include "openfx/openfx.h"
+#include "outline/FastOutline.h"
 
 namespace OutlineGeometry {
 
@@ -62,13 +65,13 @@ inline bool isEmpty(const OfxRectI& rect) {
 }  // namespace OutlineGeometry
 
 /// Everything a render of the outline needs except the pixel type: the source image, the outline
-/// colour, the width, the quality and the distance field with the rectangle it covers.
+/// colour, the width, the quality, the rectangle the distance field covers, and the engine.
 class FastOutlineProcessorBase : public OFX::ImageProcessor {
 public:
     /// Bound to `effectInstance` (for its abort query); no images, colour white, width 2
     /// pixels, quality 1 (Good), no field.
     explicit FastOutlineProcessorBase(OFX::ImageEffect& effectInstance);
-    /// Releases the field; never the images.
+    /// Releases the engine's memory; never the images.
     ~FastOutlineProcessorBase() override;
 
     /// The source image (not owned; null: no source, the run writes nothing). It must have the
@@ -92,25 +95,31 @@ public:
     OFX::Image* getSrcImage() const { return srcImage; }
     OFX::Image* getDstImage() const { return dstImage; }
     const OfxRectI& getWindow() const { return window; }
-    /// The transformed field of the last run, row-major over `fieldBounds` (empty when the run
-    /// wrote nothing). For tests.
-    const std::vector<float>& getField() const { return field; }
+    /// The engine of the last run: its phases, working memory and path. For tests.
+    const OutlineKernel::FastOutline& getEngine() const { return engine; }
 
     /// True when `image` can be read or written as this processor's pixels: its depth and
     /// components are the processor's, and it has pixel data (or no pixel at all).
     virtual bool acceptsImage(const OFX::Image& image) const = 0;
 
-    /// Builds the field of this run (see the top of this file). Does nothing without a source,
-    /// with an empty field or when the window and the destination's bounds share no pixel.
+    /// Prepares the engine and runs every phase but the last (see the top of this file). Leaves
+    /// nothing to do without a source, with an empty field or when the window and the
+    /// destination's bounds share no pixel. Throws std::bad_alloc and what the host's
+    /// multiThread failures throw.
     void beforeThreads() override;
 
-protected:
-    /// Classification of field rows [rowBegin, rowEnd) from the source alpha: far where the
-    /// source has no pixel. Runs concurrently for disjoint row ranges.
-    virtual void classifyRows(int rowBegin, int rowEnd) = 0;
+    /// Thread `threadIndex` of `threadCount` of the prepared render's last phase: takes tiles
+    /// until none is left. Does nothing when `beforeThreads` left nothing to do.
+    void threadBody(unsigned int threadIndex, unsigned int threadCount) override;
 
-    /// True once `beforeThreads` has built the field of this run.
-    bool hasField() const { return fieldBuilt; }
+protected:
+    /// Prepares the engine for this processor's pixel type: `written` is the window clipped to
+    /// the destination's bounds, `threads` the most threads a phase will run on.
+    virtual void prepareEngine(const OfxRectI& written, unsigned threads) = 0;
+
+    /// The render of `band` on the calling thread: the engine prepared for the band alone and
+    /// every phase run as thread 0 of 1. Not to be called while a run is under way.
+    void renderBand(const OfxRectI& band);
 
     OFX::Image* srcImage = nullptr;
     double colorRed = 1.0;
@@ -119,15 +128,17 @@ protected:
     double widthPixels = 2.0;
     OfxRectI fieldBounds = {0, 0, 0, 0};
     int quality = 1;
-    std::vector<float> field;
     int fieldWidth = 0;
     int fieldHeight = 0;
+    OutlineKernel::FastOutline engine;
 
 private:
-    // One host multiThread call of the field build (rows or columns).
-    class FieldPhase;
+    // The engine's abort query: the effect's, for every row.
+    static bool rowAborted(void* processor);
+    // True when the engine has work for this run: the window, bounds, source and field allow it.
+    bool prepareRun(const OfxRectI& window, unsigned threads);
 
-    bool fieldBuilt = false;
+    int phase = -1;  // the phase the next threads run; -1: nothing to do
 };
 
 /// The processor of one pixel type: PIX is unsigned char, unsigned short or float, nComponents
@@ -140,16 +151,15 @@ public:
 
     bool acceptsImage(const OFX::Image& image) const override;
 
-    /// Applies the output rule to every pixel of `band` clipped to the destination's bounds, row
-    /// by row: a row is skipped when the host asks to abort (asked once per row) or when it lies
-    /// outside `fieldBounds`; in the other rows pixels outside `fieldBounds` become 0 and the rest
-    /// get the output rule of their field value, the colour, the width and the source pixel at
-    /// the same coordinates (none outside the source's bounds). Writes nothing before the field
-    /// of the run is built.
+    /// Renders `band` (clipped to the destination's bounds) on the calling thread, as a run with
+    /// `band` as its window and one thread would: rows outside `fieldBounds` are skipped, and so
+    /// are rows the host asks to abort; in the other rows pixels outside `fieldBounds` become 0
+    /// and the rest get the output rule. A run does not call it (its threads take tiles); it
+    /// must not be called while a run is under way.
     void processWindow(const OfxRectI& band) override;
 
 protected:
-    void classifyRows(int rowBegin, int rowEnd) override;
+    void prepareEngine(const OfxRectI& written, unsigned threads) override;
 };
 
 extern template class FastOutlineProcessor<unsigned char, 4, 255>;

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bench/BenchFrames.h"
 #include "openfx/openfx.h"
 #include "outline/FastOutline.h"
 #include "outline/OutlineKernel.h"
@@ -567,6 +568,139 @@ TEST(FastOutlineFrames, TallFieldsMatchAtTheLargestFastWidth) {
     for (const int quality : {0, 1}) {
         for (const double w : {3.0, 180.0, 254.0}) {
             expectFrameMatches<unsigned short, 1>(source, quality, w, all, all, 2);
+        }
+    }
+}
+
+// Above 4088 rows the single-precision lower envelope rounds squared row positions; Good takes
+// the straightforward pipeline there and stays exact. Draft keeps its fast path at any height.
+TEST(FastOutlineFrames, FieldsTallerThan4088RowsStayExactAtGood) {
+    const int width = 12;
+    const int height = 4200;
+    const TestImage source = frameImage<unsigned char, 1>(width, height, true, 4);
+    const OfxRectI all = {0, 0, width, height};
+    for (const int quality : {0, 1}) {
+        for (const double w : {6.0, 60.0}) {
+            expectFrameMatches<unsigned char, 1>(source, quality, w, all, all, 2);
+            K::FastOutline engine;
+            TestImage actual(all, R::componentByte, 1);
+            K::FastOutlineSettings settings;
+            settings.quality = quality;
+            settings.widthPixels = w;
+            renderFast<unsigned char, 1>(engine, &source, actual, all, all, settings, 1,
+                                         Schedule::inOrder, K::detectedSimdLevel());
+            EXPECT_EQ(engine.usesWholeField(), quality != 0) << "quality " << quality;
+        }
+    }
+    // 4088 rows are still the fast path's.
+    K::FastOutline engine;
+    const TestImage shorter = frameImage<unsigned char, 1>(width, 4088, true, 4);
+    TestImage actual({0, 0, width, 4088}, R::componentByte, 1);
+    K::FastOutlineSettings settings;
+    renderFast<unsigned char, 1>(engine, &shorter, actual, {0, 0, width, 4088}, {0, 0, width, 4088},
+                                 settings, 1, Schedule::inOrder, K::detectedSimdLevel());
+    EXPECT_FALSE(engine.usesWholeField());
+}
+
+// The frames the benchmark times, at a quarter of 1080p: every content, both transforms, the
+// benchmark's widths scaled to the frame and a few in pixels.
+TEST(FastOutlineFrames, TheBenchmarkFramesMatch) {
+    const int width = 480;
+    const int height = 270;
+    const OfxRectI all = {0, 0, width, height};
+    using ZarvelBench::Content;
+    for (const Content content :
+         {Content::shapes, Content::text, Content::opaque, Content::empty}) {
+        SCOPED_TRACE(ZarvelBench::contentName(content));
+        const std::vector<float> coverage = ZarvelBench::frameCoverage(content, width, height);
+        TestImage bytes(all, R::componentByte, 4);
+        TestImage floats(all, R::componentFloat, 4);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                auto* b = static_cast<unsigned char*>(R::pixelAddress(bytes.view, x, y));
+                auto* f = static_cast<float*>(R::pixelAddress(floats.view, x, y));
+                for (int c = 0; c < 4; ++c) {
+                    const float value = c == 3 ? coverage[std::size_t(y) * width + x]
+                                               : ZarvelBench::frameColour(x, y, c);
+                    b[c] = alphaOf<unsigned char>(value);
+                    f[c] = value;
+                }
+            }
+        }
+        for (const int quality : {0, 1}) {
+            for (const double w : {2.5 / 4, 15.0 / 4, 20.0 / 4, 160.0 / 4, 15.0, 40.0}) {
+                expectFrameMatches<unsigned char, 4>(bytes, quality, w, all, all, 2);
+            }
+            expectFrameMatches<float, 4>(floats, quality, 3.75, all, all, 2);
+        }
+    }
+}
+
+// Draft works only where a value up to the width can arise: far pixels within reach of a
+// source. Wide fields with sources far apart, solid blocks with holes and empty stretches put
+// the edges of that work everywhere, at every vector width and tiling.
+TEST(FastOutlineSeams, DraftSkipsOnlyWhatCannotMatter) {
+    std::mt19937 random(31);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    K::FastOutline engine;
+    for (int n = 0; n < 20 * caseScale; ++n) {
+        const int width = 200 + static_cast<int>(random() % 500);
+        const int height = 30 + static_cast<int>(random() % 110);
+        const OfxRectI field = {-7, 3, width - 7, height + 3};
+        TestImage source(field, R::componentByte, 4);
+        std::vector<double> coverage(static_cast<std::size_t>(width) * height, 0.0);
+        auto at = [&](int i, int j) -> double& {
+            return coverage[static_cast<std::size_t>(j) * width + i];
+        };
+        const int things = 1 + static_cast<int>(random() % 6);
+        for (int thing = 0; thing < things; ++thing) {
+            const int cx = static_cast<int>(random() % width);
+            const int cy = static_cast<int>(random() % height);
+            const int kind = static_cast<int>(random() % 3);
+            if (kind == 0) {
+                at(cx, cy) = random() % 2 ? 1.0 : 0.3;  // a lone pixel
+            } else {
+                // A solid block, with far holes in it when kind is 2.
+                const int w = 1 + static_cast<int>(random() % 150);
+                const int h = 1 + static_cast<int>(random() % 60);
+                for (int j = cy; j < std::min(height, cy + h); ++j) {
+                    for (int i = cx; i < std::min(width, cx + w); ++i) {
+                        at(i, j) = kind == 2 && random() % 9 == 0 ? 0.0 : 1.0;
+                    }
+                }
+            }
+        }
+        for (int y = field.y1; y < field.y2; ++y) {
+            for (int x = field.x1; x < field.x2; ++x) {
+                auto* pixel = static_cast<unsigned char*>(R::pixelAddress(source.view, x, y));
+                for (int c = 0; c < 3; ++c) {
+                    pixel[c] = static_cast<unsigned char>(random());
+                }
+                pixel[3] = alphaOf<unsigned char>(at(x - field.x1, y - field.y1));
+            }
+        }
+        K::FastOutlineSettings settings;
+        settings.quality = 0;
+        settings.widthPixels = unit(random) * 40.0;
+        TestImage expected(field, R::componentByte, 4);
+        TestImage actual(field, R::componentByte, 4);
+        renderOracle(&source.view, expected.view, field, field, settings);
+        if (random() % 2 == 0) {
+            engine.setWorkUnits(0, 0, 0);
+        } else {
+            engine.setWorkUnits(64 + static_cast<int>(random() % 300),
+                                1 + static_cast<int>(random() % 4),
+                                1 + static_cast<int>(random() % 90));
+        }
+        renderFast<unsigned char, 4>(engine, &source, actual, field, field, settings,
+                                     1 + static_cast<unsigned>(random() % 3), Schedule::inOrder,
+                                     randomLevel(random));
+        const long difference = firstDifference(expected, actual);
+        if (difference >= 0) {
+            ADD_FAILURE() << "case " << n << ": field " << describe(field) << " width "
+                          << settings.widthPixels << ": first difference at "
+                          << locate(expected, difference);
+            return;
         }
     }
 }

@@ -173,23 +173,40 @@ TYPED_TEST(TypedProcessors, MatchTheReferenceExactly) {
 }
 
 TEST_F(Processors, ClassifyCoverageByTheHalfWayMark) {
-    // 128/255 is just above one half (inside), 127/255 just below (edge), 0 far; the separable
-    // transform keeps inside at -2 and edge at 0.
+    // 128/255 is just above one half (inside: the source pixel is copied), 127/255 just below
+    // (edge: distance 0, a full outline pixel with the source composited over it), 0 far. The
+    // separable transform's row distances 1, -2, 1, 0, 0, 1, 2, 3, 4 at width 2 give full
+    // coverage up to 1, a falloff to 0 at 2 and nothing beyond.
     auto bytes = std::make_shared<ZarvelHost::Image>(OfxRectI{0, 0, 9, 1}, PixelDepth::Byte,
                                                      PixelComponents::RGBA);
     auto* pixel = static_cast<unsigned char*>(bytes->data());
+    pixel[1 * 4 + 0] = 7;
     pixel[1 * 4 + 3] = 128;
     pixel[4 * 4 + 3] = 127;
-    serve(bytes, std::make_shared<ZarvelHost::Image>(OfxRectI{0, 0, 9, 1}, PixelDepth::Byte,
-                                                     PixelComponents::RGBA));
+    auto byteOutput = std::make_shared<ZarvelHost::Image>(OfxRectI{0, 0, 9, 1}, PixelDepth::Byte,
+                                                          PixelComponents::RGBA);
+    serve(bytes, byteOutput);
     FastOutlineProcessor<unsigned char, 4, 255> byteProcessor(*effect);
     configure(byteProcessor, {0, 0, 9, 1}, 2.0, 1);
     byteProcessor.run();
-    const std::vector<float> byteField = {1, -2, 1, 0, 0, 1, 2, 3, 4};
-    EXPECT_EQ(byteProcessor.getField(), byteField);
+    const auto* out = static_cast<const unsigned char*>(byteOutput->data());
+    const unsigned char full[4] = {229, 102, 25, 255};  // 0.9, 0.4, 0.1 × 255, truncated
+    for (int x : {0, 2, 3, 5}) {
+        EXPECT_EQ(std::memcmp(out + x * 4, full, 4), 0) << "outline at " << x;
+    }
+    EXPECT_EQ(std::memcmp(out + 1 * 4, pixel + 1 * 4, 4), 0) << "inside: the source";
+    unsigned char composited[4];
+    ReferenceOutline::outputPixel(0.0f, 0.9, 0.4, 0.1, 2.0, ReferenceOutline::componentByte, 4,
+                                  pixel + 4 * 4, composited);
+    EXPECT_EQ(std::memcmp(out + 4 * 4, composited, 4), 0) << "edge: composited over the outline";
+    EXPECT_EQ(out[6 * 4 + 3], 0) << "at the width: zero coverage";
+    for (int x : {7, 8}) {
+        EXPECT_EQ(out[x * 4 + 3], 0) << "beyond the width at " << x;
+    }
 
     // Float: exactly 0.5 is edge, anything not above 0 (NaN included) far. Beside an inside
-    // element the row distance runs 1, 0, 1 (the separable transform's ring).
+    // element the row distance runs 1, 0, 1 (the separable transform's ring): distances
+    // 1, 0, 1, -2, 1, 0, 0 at width 2.
     auto floats = std::make_shared<ZarvelHost::Image>(OfxRectI{10, 5, 17, 6}, PixelDepth::Float,
                                                       PixelComponents::Alpha);
     auto* alpha = static_cast<float*>(floats->data());
@@ -197,13 +214,17 @@ TEST_F(Processors, ClassifyCoverageByTheHalfWayMark) {
     alpha[1] = -0.1f;
     alpha[3] = 0.5000001f;
     alpha[6] = 0.5f;
-    serve(floats, std::make_shared<ZarvelHost::Image>(OfxRectI{10, 5, 17, 6}, PixelDepth::Float,
-                                                      PixelComponents::Alpha));
+    auto floatOutput = std::make_shared<ZarvelHost::Image>(
+        OfxRectI{10, 5, 17, 6}, PixelDepth::Float, PixelComponents::Alpha);
+    serve(floats, floatOutput);
     FastOutlineProcessor<float, 1, 1> floatProcessor(*effect);
-    configure(floatProcessor, {10, 5, 17, 6}, 2.0, 2);
+    configure(floatProcessor, {10, 5, 17, 6}, 0.5, 2);
     floatProcessor.run();
-    const std::vector<float> floatField = {1, 0, 1, -2, 1, 0, 0};
-    EXPECT_EQ(floatProcessor.getField(), floatField);
+    // At width 0.5 a distance of 0 has coverage 0.5 and 1 is beyond the width; the inside pixel
+    // copies its source.
+    const std::vector<float> expected = {0.0f, 0.5f, 0.0f, 0.5000001f, 0.0f, 0.5f, 0.5f};
+    const auto* values = static_cast<const float*>(floatOutput->data());
+    EXPECT_EQ(std::vector<float>(values, values + 7), expected);
 }
 
 TEST_F(Processors, NeverWriteOutsideTheDestinationsBounds) {
@@ -264,13 +285,14 @@ TEST_F(Processors, WithoutASourceNothingIsBuiltOrWritten) {
     configure(processor, {0, 0, 8, 8}, 2.0, 1);
     processor.run();
     EXPECT_EQ(untouchedOutside(*destination, {0, 0, 0, 0}, untouched), "");
-    EXPECT_TRUE(processor.getField().empty());
-    EXPECT_EQ(host.calls().callCount("multiThread"), 1u) << "the bands only";
+    EXPECT_EQ(processor.getEngine().phaseCount(), 0);
+    EXPECT_EQ(host.calls().callCount("multiThread"), 1u) << "the run's own call only";
 }
 
-// One field per run: one host call per field phase and one for the bands, however many threads;
-// a host running its threads one after another gives the same pixels.
-TEST_F(Processors, BuildTheFieldOncePerRunInOneHostCallPerPhase) {
+// One host call per engine phase, however many threads: the fast path has one (the run's own),
+// the whole-field path for widths beyond its reach three. A host running its threads one after
+// another gives the same pixels.
+TEST_F(Processors, RunEachEnginePhaseInOneHostCall) {
     const OfxRectI bounds = {0, 0, 40, 30};
     auto source =
         std::make_shared<ZarvelHost::Image>(bounds, PixelDepth::Byte, PixelComponents::RGBA);
@@ -280,22 +302,27 @@ TEST_F(Processors, BuildTheFieldOncePerRunInOneHostCallPerPhase) {
     ZarvelHost::Image first(bounds, PixelDepth::Byte, PixelComponents::RGBA);
     serve(source, destination);
     for (int quality : {0, 1}) {
-        for (bool serial : {false, true}) {
-            SCOPED_TRACE(testing::Message() << "quality " << quality << " serial " << serial);
-            host.setCpuCount(4);
-            host.setSerialThreads(serial);
-            host.calls().resetCounts();
-            FastOutlineProcessor<unsigned char, 4, 255> processor(*effect);
-            configure(processor, bounds, 4.0, quality);
-            processor.run();
-            EXPECT_EQ(host.calls().callCount("multiThread"), quality == 0 ? 2u : 3u);
-            if (!serial) {
-                std::memcpy(first.data(), destination->data(), std::size_t(40 * 30 * 4));
-            } else {
-                EXPECT_EQ(compareImages(*destination, first, bounds), "");
+        for (double width : {4.0, 300.0}) {
+            for (bool serial : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "quality " << quality << " width " << width
+                                                << " serial " << serial);
+                host.setCpuCount(4);
+                host.setSerialThreads(serial);
+                host.calls().resetCounts();
+                FastOutlineProcessor<unsigned char, 4, 255> processor(*effect);
+                configure(processor, bounds, width, quality);
+                processor.run();
+                EXPECT_EQ(host.calls().callCount("multiThread"), width < 254.0 ? 1u : 3u);
+                EXPECT_EQ(processor.getEngine().usesWholeField(), width > 254.0);
+                if (!serial) {
+                    std::memcpy(first.data(), destination->data(), std::size_t(40 * 30 * 4));
+                } else {
+                    EXPECT_EQ(compareImages(*destination, first, bounds), "");
+                }
             }
         }
     }
+    host.setSerialThreads(false);
 }
 
 TEST_F(Processors, AFailingPhaseLeavesRunAndWritesNothing) {
@@ -307,23 +334,86 @@ TEST_F(Processors, AFailingPhaseLeavesRunAndWritesNothing) {
         std::make_shared<ZarvelHost::Image>(bounds, PixelDepth::Float, PixelComponents::Alpha);
     serve(source, destination);
     host.setCpuCount(2);
+    // The fast path's one call, and the second of the whole-field path's three (widths beyond
+    // the fast reach), which runs after the first has built part of the field.
     const struct {
+        double width;
         std::uint64_t call;
         OfxStatus status;
         std::string thrown;
-    } cases[] = {{1, kOfxStatErrMemory, "bad_alloc"},
-                 {2, kOfxStatErrFatal, "Suite: kOfxStatErrFatal"}};
+    } cases[] = {{2.0, 1, kOfxStatErrMemory, "bad_alloc"},
+                 {300.0, 2, kOfxStatErrFatal, "Suite: kOfxStatErrFatal"}};
     for (const auto& c : cases) {
         fillBytes(*destination, untouched);
         host.calls().clearFaults();
         host.calls().failNthCall("multiThread", c.call, c.status);
         FastOutlineProcessor<float, 1, 1> processor(*effect);
-        configure(processor, bounds, 2.0, 1);
+        configure(processor, bounds, c.width, 1);
         zarvel::test::CaptureStdout capture;
         EXPECT_EQ(thrownBy([&] { processor.run(); }), c.thrown);
         EXPECT_EQ(untouchedOutside(*destination, {0, 0, 0, 0}, untouched), "");
     }
     host.calls().clearFaults();
+}
+
+// The run's threads take tiles of the engine, never processWindow; called directly, it renders
+// its band alone, as a run over that band would.
+TEST_F(Processors, ProcessWindowRendersItsBandAlone) {
+    const OfxRectI bounds = {0, 0, 30, 24};
+    auto source =
+        std::make_shared<ZarvelHost::Image>(bounds, PixelDepth::Short, PixelComponents::RGBA);
+    zarvel::test::paintShapes(*source, 9, true);
+    auto destination =
+        std::make_shared<ZarvelHost::Image>(bounds, PixelDepth::Short, PixelComponents::RGBA);
+    ZarvelHost::Image expected(bounds, PixelDepth::Short, PixelComponents::RGBA);
+    const ReferenceOutline::Image sourceView = referenceView(*source);
+    serve(source, destination);
+    for (int quality : {0, 1}) {
+        fillBytes(*destination, untouched);
+        fillBytes(expected, untouched);
+        FastOutlineProcessor<unsigned short, 4, 65535> processor(*effect);
+        configure(processor, bounds, 3.5, quality);
+        const OfxRectI bands[] = {{0, 0, 30, 7}, {4, 7, 26, 16}, {0, 16, 40, 30}};
+        for (const OfxRectI& band : bands) {
+            processor.processWindow(band);
+            const OfxRectI written = OutlineGeometry::intersection(band, bounds);
+            ReferenceOutline::render(&sourceView, referenceView(expected), written, quality, 3.5,
+                                     0.9, 0.4, 0.1);
+        }
+        EXPECT_EQ(compareImages(*destination, expected, bounds), "") << "quality " << quality;
+        EXPECT_TRUE(destination->guardsIntact());
+    }
+}
+
+// A host may report any number of CPUs: threads beyond the tiles of the render get no scratch
+// and take no tile, and the pixels don't change.
+TEST_F(Processors, ScratchIsForTheThreadsThatCanHaveATile) {
+    const OfxRectI bounds = {0, 0, 64, 48};
+    auto source =
+        std::make_shared<ZarvelHost::Image>(bounds, PixelDepth::Byte, PixelComponents::RGBA);
+    zarvel::test::paintShapes(*source, 12, true);
+    auto destination =
+        std::make_shared<ZarvelHost::Image>(bounds, PixelDepth::Byte, PixelComponents::RGBA);
+    ZarvelHost::Image expected(bounds, PixelDepth::Byte, PixelComponents::RGBA);
+    const ReferenceOutline::Image sourceView = referenceView(*source);
+    ReferenceOutline::render(&sourceView, referenceView(expected), bounds, 1, 4.0, 0.9, 0.4, 0.1);
+    serve(source, destination);
+    std::size_t bytesForTwo = 0;
+    for (unsigned cpus : {2u, 1000u}) {
+        host.setCpuCount(cpus);
+        host.setMaxThreads(8);
+        fillBytes(*destination, untouched);
+        FastOutlineProcessor<unsigned char, 4, 255> processor(*effect);
+        configure(processor, bounds, 4.0, 1);
+        processor.run();
+        EXPECT_EQ(compareImages(*destination, expected, bounds), "") << cpus << " CPUs";
+        if (cpus == 2) {
+            bytesForTwo = processor.getEngine().workingBytes();
+        } else {
+            EXPECT_LE(processor.getEngine().workingBytes(), 8 * bytesForTwo);
+        }
+    }
+    host.setMaxThreads(64);
 }
 
 TEST_F(Processors, RowsFromAnAbortOnAreSkipped) {
