@@ -33,6 +33,9 @@ namespace OFX {
 /// standard does not name (negative ones included). Thread-safe; returns static characters.
 const char* statusName(int status);
 
+/// True for the statuses the standard names (those `statusName` knows). Thread-safe.
+bool isNamedStatus(int status);
+
 namespace Exception {
 
 /// A host call failed with `status`; what() is the status's name.

@@ -40,11 +40,18 @@ OfxStatus okOrDefault(bool answered) {
 }
 
 OfxStatus load(Call& call) {
-    {
-        std::lock_guard<std::mutex> lock(frameMutex);
+    std::unique_lock<std::mutex> lock(frameMutex);
+    try {
         fetchHostSuites();
+        lock.unlock();
+        call.factory.load();
+    } catch (...) {
+        if (!lock.owns_lock()) {
+            lock.lock();
+        }
+        Private::undoFailedLoad();
+        throw;
     }
-    call.factory.load();
     return kOfxStatOK;
 }
 
@@ -84,7 +91,26 @@ OfxStatus createInstance(Call& call) {
     return kOfxStatOK;
 }
 
+// Deletes, on every way out of a DestroyInstance, what is left of the instances made for the
+// handle: a host that cannot give the instance data back still drops the handle.
+class InstancesOfHandle {
+public:
+    explicit InstancesOfHandle(OfxImageEffectHandle handle)
+        : handle_(handle) {}
+    ~InstancesOfHandle() {
+        while (ImageEffect* instance = Private::takeInstanceOf(handle_)) {
+            delete instance;
+        }
+    }
+    InstancesOfHandle(const InstancesOfHandle&) = delete;
+    InstancesOfHandle& operator=(const InstancesOfHandle&) = delete;
+
+private:
+    OfxImageEffectHandle handle_;
+};
+
 OfxStatus destroyInstance(Call& call) {
+    const InstancesOfHandle leftovers(call.effect);
     delete Private::retrieveInstance(call.effect);
     return kOfxStatOK;
 }
@@ -335,6 +361,10 @@ ImageEffect* retrieveInstance(OfxImageEffectHandle handle) {
     const PropertySet props = fetchEffectProperties(handle);
     auto* instance = static_cast<ImageEffect*>(props.propGetPointer(kOfxPropInstanceData, 0, true));
     logError(!instance, "Instance data handle in effect instance properties is NULL!");
+    if (instance && !isLiveInstance(instance, handle)) {
+        logError(true, "Instance data of an effect names no live instance of this plug-in.");
+        return nullptr;
+    }
     return instance;
 }
 
@@ -373,23 +403,43 @@ std::shared_ptr<const ImageEffectDescriptor> requireDescriptor(const char* uniqu
     raise(kOfxStatFailed);
 }
 
+namespace {
+
+// The last unload's release of the suites; the caller holds frameMutex.
+void releaseLoad() {
+    const int count = loadCount.load();
+    if (count <= 0) {
+        logWarning(true, "Unload without a matching load.");
+        return;
+    }
+    loadCount.store(count - 1);
+    if (count != 1) {
+        return;
+    }
+    HostSuites& suites = hostSuites;
+    suites.imageEffectSuite = nullptr;
+    suites.propertySuite = nullptr;
+    suites.parameterSuite = nullptr;
+    suites.memorySuite = nullptr;
+    suites.multiThreadSuite = nullptr;
+    suites.messageSuite = nullptr;
+    suites.messageSuiteV2 = nullptr;
+    suites.interactSuite = nullptr;
+    suites.hwndInteractSuite = nullptr;
+    suites.vegasStereoscopicSuite = nullptr;
+}
+
+}  // namespace
+
+void undoFailedLoad() {
+    releaseLoad();
+}
+
 void unloadCleanup(const char* uniqueKey) {
     DescriptorsByContext released;
     {
         std::lock_guard<std::mutex> lock(frameMutex);
-        if (loadCount.fetch_sub(1) == 1) {
-            HostSuites& suites = hostSuites;
-            suites.imageEffectSuite = nullptr;
-            suites.propertySuite = nullptr;
-            suites.parameterSuite = nullptr;
-            suites.memorySuite = nullptr;
-            suites.multiThreadSuite = nullptr;
-            suites.messageSuite = nullptr;
-            suites.messageSuiteV2 = nullptr;
-            suites.interactSuite = nullptr;
-            suites.hwndInteractSuite = nullptr;
-            suites.vegasStereoscopicSuite = nullptr;
-        }
+        releaseLoad();
         auto plugin = descriptorRegistry.find(uniqueKey);
         if (plugin != descriptorRegistry.end()) {
             released.swap(plugin->second);
@@ -413,6 +463,11 @@ OfxStatus mainEntryDispatch(const char* action, const void* handle, OfxPropertyS
     } catch (const Exception::Suite& failure) {
         reportCaught("Caught OFX::Exception::Suite");
         status = failure.status();
+        // A host call may fail with a number the standard has no name for; the host is owed one
+        // of the standard's statuses all the same.
+        if (!isNamedStatus(status)) {
+            status = kOfxStatFailed;
+        }
     } catch (const Exception::HostInadequate&) {
         reportCaught("Caught OFX::Exception::HostInadequate");
         status = kOfxStatErrMissingHostFeature;

@@ -2,9 +2,12 @@
 #include "ofx/ImageEffect.h"
 
 #include <exception>
+#include <map>
+#include <mutex>
 #include <new>
 
 #include "ofx/Core.h"
+#include "ofx/Private.h"
 
 namespace OFX {
 namespace {
@@ -13,7 +16,43 @@ const OfxImageEffectSuiteV1* imageEffectSuite() {
     return requireSuite(hostSuites.imageEffectSuite, kOfxImageEffectSuite);
 }
 
+std::mutex instancesMutex;
+std::map<const ImageEffect*, OfxImageEffectHandle> liveInstances;
+
 }  // namespace
+
+void Private::registerInstance(ImageEffect* instance, OfxImageEffectHandle handle) {
+    std::lock_guard<std::mutex> lock(instancesMutex);
+    liveInstances[instance] = handle;
+}
+
+void Private::unregisterInstance(const ImageEffect* instance) noexcept {
+    std::lock_guard<std::mutex> lock(instancesMutex);
+    liveInstances.erase(instance);
+}
+
+bool Private::isLiveInstance(const ImageEffect* instance, OfxImageEffectHandle handle) {
+    std::lock_guard<std::mutex> lock(instancesMutex);
+    auto found = liveInstances.find(instance);
+    return found != liveInstances.end() && found->second == handle;
+}
+
+ImageEffect* Private::takeInstanceOf(OfxImageEffectHandle handle) noexcept {
+    std::lock_guard<std::mutex> lock(instancesMutex);
+    for (auto entry = liveInstances.begin(); entry != liveInstances.end(); ++entry) {
+        if (entry->second == handle) {
+            ImageEffect* instance = const_cast<ImageEffect*>(entry->first);
+            liveInstances.erase(entry);
+            return instance;
+        }
+    }
+    return nullptr;
+}
+
+std::size_t Private::liveInstanceCount() {
+    std::lock_guard<std::mutex> lock(instancesMutex);
+    return liveInstances.size();
+}
 
 PropertySet effectPropertySet(OfxImageEffectHandle handle) {
     OfxPropertySetHandle props = nullptr;
@@ -83,6 +122,7 @@ std::unique_ptr<Image> Clip::imageAt(double time) const {
 ImageEffect::ImageEffect(OfxImageEffectHandle handle)
     : effectHandle(handle) {
     effectProps = effectPropertySet(handle);
+    Private::registerInstance(this, handle);
     try {
         effectProps.propSetPointer(kOfxPropInstanceData, this, 0, true);
         context =
@@ -96,11 +136,13 @@ ImageEffect::ImageEffect(OfxImageEffectHandle handle)
             effectProps.propSetPointer(kOfxPropInstanceData, nullptr, 0, false);
         } catch (...) {
         }
+        Private::unregisterInstance(this);
         throw;
     }
 }
 
 ImageEffect::~ImageEffect() {
+    Private::unregisterInstance(this);
     // The host must not keep pointing at a dead instance, yet nothing may leave a destructor.
     try {
         effectProps.propSetPointer(kOfxPropInstanceData, nullptr, 0, true);

@@ -19,7 +19,8 @@ void Processor::runThreads(unsigned int threadCount) {
         const OfxMultiThreadSuiteV1* suite =
             requireSuite(hostSuites.multiThreadSuite, kOfxMultiThreadSuite);
         // A host that can't tell its CPU count gets a one-thread run; not worth an error.
-        threadCount = suite->multiThreadNumCPUs(&cpus) == kOfxStatOK ? cpus : 1;
+        threadCount =
+            suite->multiThreadNumCPUs(&cpus) == kOfxStatOK ? std::min(cpus, mostHostThreads) : 1;
     }
     if (threadCount == 1) {
         threadBody(0, 1);

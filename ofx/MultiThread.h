@@ -38,12 +38,18 @@ public:
     virtual void threadBody(unsigned int threadIndex, unsigned int threadCount) = 0;
 
     /// Runs `threadBody` on `threadCount` threads; 0 means as many as the host reports CPUs (1
-    /// when that query fails). A count of 1 calls `threadBody(0, 1)` directly, without the host.
+    /// when that query fails, at most `mostHostThreads`). A count of 1 calls `threadBody(0, 1)`
+    /// directly, without the host.
     /// Otherwise the host's `multiThread` runs `threadEntry` with this processor; its status goes
     /// through the general status rule (kOfxStatErrMemory throws std::bad_alloc, other failures
     /// Exception::Suite). When a thread body threw, the first such exception is thrown again here
     /// after all threads have returned, before the host's status is looked at.
     virtual void runThreads(unsigned int threadCount);
+
+    /// The most threads a run asks of the host when it goes by the host's CPU count: more than
+    /// any machine runs, so a host reporting billions (-1 read as unsigned, say) is not asked
+    /// for billions of empty bands.
+    static constexpr unsigned int mostHostThreads = 1024;
 
     /// The thread function handed to the host: calls `threadBody` of the processor `customArg`.
     /// Lets no exception out; the first one is kept for `runThreads`.

@@ -8,6 +8,7 @@
 // replaces or drops the registry's reference never frees a descriptor still in use.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -77,8 +78,9 @@ void checkMainHandles(const char* action, const void* handle, OfxPropertySetHand
 PropertySet fetchEffectProperties(OfxImageEffectHandle handle);
 
 /// The instance bound to `handle` ("OfxPropInstanceData"), or null after the error line
-/// "Instance data handle in effect instance properties is NULL!". Throws what the host calls
-/// throw.
+/// "Instance data handle in effect instance properties is NULL!". A pointer that is not a live
+/// instance made for `handle` counts as null, after the error line "Instance data of an effect
+/// names no live instance of this plug-in.". Throws what the host calls throw.
 ImageEffect* retrieveInstance(OfxImageEffectHandle handle);
 
 /// As `retrieveInstance`, but a null instance throws Exception::Suite carrying
@@ -100,8 +102,37 @@ std::shared_ptr<const ImageEffectDescriptor> requireDescriptor(const char* uniqu
 /// The release steps of "OfxActionUnload": decreases the load count, clearing the suites
 /// (all but progress, Vegas progress, timeline and keyframe) when it reaches 0, and drops the
 /// descriptors of `uniqueKey` (the key's entry stays, empty). The plug-in records are kept.
+/// An unload without a load to match (the count already 0) writes the warning "Unload without a
+/// matching load." and leaves the count at 0, so that the next load fetches the suites again.
 /// Takes `frameMutex`.
 void unloadCleanup(const char* uniqueKey);
+
+/// Takes back the count of a load that failed (hosts don't unload a plug-in whose load failed),
+/// clearing the suites as the last unload does when the count returns to 0. The caller holds
+/// `frameMutex`.
+void undoFailedLoad();
+
+// -- Live instances (EffectInstance.cpp) -------------------------------------------------------
+//
+// Every `ImageEffect` registers itself, with the host handle it was made for, from the start of
+// its construction to its destruction. The dispatcher uses the list in two ways: a pointer the
+// host hands back as "OfxPropInstanceData" is used only when it names a live instance of that
+// handle (a host that mixes up or corrupts instance data gets a bad-handle status, not a call
+// through a wild pointer), and "OfxActionDestroyInstance" deletes what belongs to the handle even
+// when the host cannot give the instance data back. Guarded by its own lock; every function is
+// thread-safe.
+
+/// Adds `instance`, bound to `handle`. Throws std::bad_alloc.
+void registerInstance(ImageEffect* instance, OfxImageEffectHandle handle);
+/// Removes `instance`; nothing when it is not registered. Never throws.
+void unregisterInstance(const ImageEffect* instance) noexcept;
+/// True when `instance` is live and was made for `handle`.
+bool isLiveInstance(const ImageEffect* instance, OfxImageEffectHandle handle);
+/// Removes one live instance made for `handle` from the list and returns it (the caller deletes
+/// it), or null when there is none. Never throws.
+ImageEffect* takeInstanceOf(OfxImageEffectHandle handle) noexcept;
+/// Number of live instances.
+std::size_t liveInstanceCount();
 
 // -- Action arguments (ActionArguments.cpp) ---------------------------------------------------
 //

@@ -45,6 +45,11 @@ const char* statusName(int status) {
     }
 }
 
+bool isNamedStatus(int status) {
+    return (status >= kOfxStatOK && status <= kOfxStatReplyDefault) ||
+           status == kOfxStatErrImageFormat;
+}
+
 const char* Exception::Suite::what() const noexcept {
     return statusName(status_);
 }

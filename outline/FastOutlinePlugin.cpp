@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <memory>
+#include <new>
 
 #include "ofx/Core.h"
 
@@ -58,6 +60,21 @@ double drawnWidthPixels(double width, const OfxRectI& rod, const OfxRectI& bound
     return (height / referenceRows) * usableWidth(width);
 }
 
+OfxRectI frameOf(const OfxRectI& rod, const OfxRectI& bounds) {
+    constexpr std::int64_t largestSpan = std::int64_t(1) << 30;
+    constexpr int infiniteMin = std::numeric_limits<int>::min();
+    constexpr int infiniteMax = std::numeric_limits<int>::max();
+    if (isEmpty(rod) || rod.x1 == infiniteMin || rod.y1 == infiniteMin || rod.x2 == infiniteMax ||
+        rod.y2 == infiniteMax) {
+        return bounds;
+    }
+    const std::int64_t x1 = std::min(rod.x1, bounds.x1);
+    const std::int64_t y1 = std::min(rod.y1, bounds.y1);
+    const std::int64_t x2 = std::max(rod.x2, bounds.x2);
+    const std::int64_t y2 = std::max(rod.y2, bounds.y2);
+    return x2 - x1 > largestSpan || y2 - y1 > largestSpan ? bounds : rod;
+}
+
 }  // namespace OutlineGeometry
 
 // ---------------------------------------------------------------------------------------------
@@ -69,6 +86,35 @@ namespace {
 // A render scale as a divisor: hosts that send none we can use are taken to render at full size.
 double usableScale(double scale) {
     return std::isfinite(scale) && scale > 0.0 ? scale : 1.0;
+}
+
+// Components are read and written as values of their own type: pixels at an address or a row
+// step that is not a multiple of the component's size hold no such values. An image without
+// pixels has nothing to misplace.
+bool componentsAligned(const OFX::Image& image) {
+    const std::uintptr_t size = image.getBitDepth() == OFX::depthShort   ? 2
+                                : image.getBitDepth() == OFX::depthFloat ? 4
+                                                                         : 1;
+    const std::int64_t rowBytes = image.getRowBytes();
+    return OutlineGeometry::isEmpty(image.getBounds()) ||
+           (reinterpret_cast<std::uintptr_t>(image.getPixelData()) % size == 0 &&
+            rowBytes % std::int64_t(size) == 0);
+}
+
+// Moves a rectangle's sides out by `padX` and `padY`, keeping finite sides finite: a reach past
+// the largest double means everything all the same, and hosts need not meet an infinity.
+void enlarge(OfxRectD& rect, double padX, double padY) {
+    auto move = [](double side, double step) {
+        const double largest = std::numeric_limits<double>::max();
+        if (std::isnan(step) || !std::isfinite(side)) {
+            return side;
+        }
+        return std::clamp(side + std::clamp(step, -largest, largest), -largest, largest);
+    };
+    rect.x1 = move(rect.x1, -padX);
+    rect.y1 = move(rect.y1, -padY);
+    rect.x2 = move(rect.x2, padX);
+    rect.y2 = move(rect.y2, padY);
 }
 
 }  // namespace
@@ -145,6 +191,9 @@ void FastOutlinePlugin::setupAndProcess(FastOutlineProcessorBase& processor,
     if (!processor.acceptsImage(*dst) || (src && !processor.acceptsImage(*src))) {
         OFX::checkSuiteStatus(kOfxStatErrFormat);
     }
+    if (!componentsAligned(*dst) || (src && !componentsAligned(*src))) {
+        OFX::checkSuiteStatus(kOfxStatErrFormat);
+    }
 
     double red = 1.0;
     double green = 1.0;
@@ -156,16 +205,22 @@ void FastOutlinePlugin::setupAndProcess(FastOutlineProcessorBase& processor,
     int quality = 1;
     qualityParam->getValueAtTime(args.time, quality);
 
-    const double widthPixels =
-        OutlineGeometry::drawnWidthPixels(width, dst->getRod(), dst->getBounds());
+    const OfxRectI frame = OutlineGeometry::frameOf(dst->getRod(), dst->getBounds());
+    const double widthPixels = OutlineGeometry::drawnWidthPixels(width, frame, dst->getBounds());
+    const OfxRectI field =
+        OutlineGeometry::fieldBounds(args.renderWindow, dst->getBounds(), frame, widthPixels);
+    if (!OutlineGeometry::isEmpty(field) &&
+        (std::int64_t(field.x2) - field.x1) * (std::int64_t(field.y2) - field.y1) >
+            OutlineGeometry::maxFieldPixels) {
+        throw std::bad_alloc();
+    }
     processor.setDstImage(dst.get());
     processor.setWindow(args.renderWindow);
     processor.setSrcImage(src.get());
     processor.setColor(red, green, blue);
     processor.setWidthPixels(widthPixels);
     processor.setQuality(quality);
-    processor.setFieldBounds(OutlineGeometry::fieldBounds(args.renderWindow, dst->getBounds(),
-                                                          dst->getRod(), widthPixels));
+    processor.setFieldBounds(field);
     processor.run();
 }
 
@@ -175,10 +230,7 @@ bool FastOutlinePlugin::onGetRegionOfDefinition(const OFX::RegionOfDefinitionArg
     double width = 0.0;
     widthParam->getValueAtTime(args.time, width);
     const double pad = OutlineGeometry::regionPadding(width, rod.y2 - rod.y1);
-    rod.x1 -= pad;
-    rod.y1 -= pad;
-    rod.x2 += pad;
-    rod.y2 += pad;
+    enlarge(rod, pad, pad);
     return true;
 }
 
@@ -199,10 +251,7 @@ void FastOutlinePlugin::onGetRegionsOfInterest(const OFX::RegionsOfInterestArgum
             std::isfinite(rows) ? rows / 1080.0 * OutlineGeometry::usableWidth(width) : 0.0);
         const double padX = std::max(pad, reach / usableScale(args.renderScale.x));
         const double padY = std::max(pad, reach / usableScale(args.renderScale.y));
-        region.x1 -= padX;
-        region.y1 -= padY;
-        region.x2 += padX;
-        region.y2 += padY;
+        enlarge(region, padX, padY);
     }
     rois.setRegionOfInterest(*srcClip, region);
 }

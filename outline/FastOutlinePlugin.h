@@ -17,9 +17,17 @@
 // width in canonical units, or more where the frame is so tall that the drawn width would
 // otherwise not fit in the enlargement.
 //
+// Hostile values. A destination region of definition that is infinite (the standard's INT_MIN /
+// INT_MAX flags) or beyond any frame stands for nothing the width could scale with: the image's
+// bounds are the frame then (`frameOf`). A render whose distance field would exceed
+// `maxFieldPixels` fails with std::bad_alloc before asking for memory. Regions answered to the
+// host are finite whenever the host's own are.
+//
 // Thread-safety: the host calls one action of an instance at a time; a render spreads its work
 // over the host's threads (see OutlineProcessors.h). Nothing thrown here is caught: every
 // failure leaves the operation for the action dispatcher to turn into a status.
+
+#include <cstdint>
 
 #include "ofx/ImageEffect.h"
 #include "ofx/Parameters.h"
@@ -51,6 +59,16 @@ int sourceReach(double widthPixels);
 /// pixel. In a full-frame render both are the same.
 double drawnWidthPixels(double width, const OfxRectI& rod, const OfxRectI& bounds);
 
+/// The frame a destination image belongs to, for the width rule and the field's extent (pixel
+/// coordinates): its region of definition `rod`, or its `bounds` when the rod holds no pixel,
+/// reaches an infinite flag (INT_MIN or INT_MAX), or spans with the bounds more than 2^30
+/// pixels in either direction (further than any frame, and too far for int arithmetic).
+OfxRectI frameOf(const OfxRectI& rod, const OfxRectI& bounds);
+
+/// Most pixels a render's distance field may cover (2^30, 4 GiB of field): a 32768-pixel square
+/// frame. A render that would need more fails with std::bad_alloc.
+constexpr std::int64_t maxFieldPixels = std::int64_t(1) << 30;
+
 }  // namespace OutlineGeometry
 
 /// The effect instance. Its clips and parameters are fetched once, at construction, and belong
@@ -73,10 +91,12 @@ public:
     ///  1. fetches the output image (none: Suite(kOfxStatFailed)) and the source image (none:
     ///     the render writes nothing);
     ///  2. a source of another depth or other components than the output, or either image not
-    ///     of `processor`'s pixel type or without pixel data: Suite(kOfxStatErrFormat);
+    ///     of `processor`'s pixel type, without pixel data, or with an address or row bytes that
+    ///     are no multiple of its component size: Suite(kOfxStatErrFormat);
     ///  3. reads the colour, the width and the quality at `args.time`;
     ///  4. runs `processor` over the render window with the drawn width (`drawnWidthPixels`) and
-    ///     the field over `fieldBounds` of the window.
+    ///     the field over `fieldBounds` of the window, both for the frame `frameOf` gives; a
+    ///     field of more than `maxFieldPixels` throws std::bad_alloc first.
     /// Both images are released before this returns or throws, the source first.
     void setupAndProcess(FastOutlineProcessorBase& processor, const OFX::RenderArguments& args);
 

@@ -1,0 +1,161 @@
+// A soak: thousands of small frames over every pixel type, and hundreds of whole sessions, with
+// the process's memory measured before and after. Nothing may grow with the number of frames.
+#include <malloc.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "host/Effect.h"
+#include "host/Host.h"
+#include "host/Image.h"
+#include "host/Plugin.h"
+#include "openfx/openfx.h"
+#include "tests/reliability/FrameState.h"
+#include "tests/reliability/WholeSession.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ZARVEL_SOAK_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ZARVEL_SOAK_SANITIZED 1
+#endif
+#ifdef ZARVEL_SOAK_SANITIZED
+// The sanitizer runtimes' own count of live heap bytes (declared here: GCC ships no header).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
+namespace zarvel::reliability {
+namespace {
+
+// Heap bytes allocated and not freed.
+std::size_t heapInUse() {
+#ifdef ZARVEL_SOAK_SANITIZED
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+#endif
+}
+
+// Resident memory of the process, from /proc/self/statm.
+std::size_t residentBytes() {
+    std::FILE* file = std::fopen("/proc/self/statm", "r");
+    if (!file) {
+        return 0;
+    }
+    unsigned long size = 0;
+    unsigned long resident = 0;
+    const int read = std::fscanf(file, "%lu %lu", &size, &resident);
+    std::fclose(file);
+    return read == 2 ? std::size_t(resident) * std::size_t(sysconf(_SC_PAGESIZE)) : 0;
+}
+
+struct Memory {
+    std::size_t heap = heapInUse();
+    std::size_t resident = residentBytes();
+};
+
+double growth(std::size_t before, std::size_t after) {
+    return after > before ? double(after - before) : 0.0;
+}
+
+TEST(Soak, ThousandsOfSmallFramesOverEveryPixelTypeKeepMemoryFlat) {
+    const int frames = int(environmentCount("ZARVEL_SOAK_FRAMES", runsSanitized() ? 600 : 4000));
+    ZarvelHost::Host host;
+    host.setCpuCount(3);
+    ZarvelHost::Session session(host, linkedPlugin());
+    ASSERT_EQ(session.start(), kOfxStatOK);
+    ZarvelHost::Effect& instance = session.instance();
+    instance.param("outlineWidth").setValue({1080.0 * 1.5 / 16.0});
+
+    // The images are made once, so that only the plug-in's and the host's per-frame work counts.
+    const OfxRectI bounds{0, 0, 20, 16};
+    std::vector<std::shared_ptr<ZarvelHost::Image>> sources;
+    std::vector<std::shared_ptr<ZarvelHost::Image>> outputs;
+    for (const PixelType& type : allPixelTypes()) {
+        sources.push_back(makeSourceFrame(bounds, type));
+        outputs.push_back(std::make_shared<ZarvelHost::Image>(bounds, type.depth, type.components,
+                                                              ZarvelHost::RowLayout{4, false}));
+    }
+    int failures = 0;
+    auto renderFrame = [&](int frame) {
+        const std::size_t type = std::size_t(frame) % allPixelTypes().size();
+        instance.clip("Source").setImage(sources[type]);
+        instance.clip("Output").setImage(outputs[type]);
+        instance.param("quality").setValue({double(frame / 6 % 3)});
+        ZarvelHost::RenderOptions options;
+        options.time = double(frame);
+        options.window = frame % 5 == 4 ? OfxRectI{2, 3, 17, 11} : bounds;
+        const ZarvelHost::FrameResult result = session.renderFrame(options);
+        failures += result.status == kOfxStatOK ? 0 : 1;
+    };
+    for (int frame = 0; frame < 120; ++frame) {
+        renderFrame(frame);
+    }
+    const Memory before;
+    for (int frame = 0; frame < frames; ++frame) {
+        renderFrame(frame);
+    }
+    const Memory after;
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(host.imagesOutstanding(), 0u);
+    for (const auto& output : outputs) {
+        EXPECT_TRUE(output->guardsIntact());
+    }
+    const double heapGrowth = growth(before.heap, after.heap);
+    RecordProperty("frames", frames);
+    RecordProperty("heapBytesPerFrame", std::to_string(heapGrowth / frames));
+    RecordProperty("residentGrowthBytes", std::to_string(growth(before.resident, after.resident)));
+    // An image or a field kept per frame would cost hundreds of bytes each.
+    EXPECT_LT(heapGrowth, 32.0 * 1024) << "heap " << before.heap << " -> " << after.heap;
+    if (!runsSanitized()) {
+        // Resident memory moves in pages and with the allocator's caches: a loose bound.
+        EXPECT_LT(growth(before.resident, after.resident), 4.0 * 1024 * 1024)
+            << "resident " << before.resident << " -> " << after.resident;
+    }
+    EXPECT_EQ(session.finish(), kOfxStatOK);
+}
+
+TEST(Soak, HundredsOfWholeSessionsKeepMemoryFlat) {
+    const int sessions = int(environmentCount("ZARVEL_SOAK_SESSIONS", runsSanitized() ? 60 : 400));
+    auto runOne = [] {
+        ZarvelHost::Host host;
+        const SessionRecord run = runWholeSession(host, linkedPlugin());
+        bool ok = run.actions.size() == 14 && host.imagesOutstanding() == 0;
+        for (const ActionRecord& action : run.actions) {
+            ok = ok && ZarvelHost::isSuccess(action.status);
+        }
+        return ok;
+    };
+    // The allocator's caches and the containers of the process settle over the first sessions.
+    for (int warmUp = 0; warmUp < 100; ++warmUp) {
+        ASSERT_TRUE(runOne());
+    }
+    const Memory before;
+    int failures = 0;
+    for (int index = 0; index < sessions; ++index) {
+        failures += runOne() ? 0 : 1;
+    }
+    const Memory after;
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(frameStateProblems(), "");
+    const double heapGrowth = growth(before.heap, after.heap);
+    RecordProperty("sessions", sessions);
+    RecordProperty("heapBytesPerSession", std::to_string(heapGrowth / sessions));
+    // One instance, descriptor or image kept per session would cost kilobytes each.
+    EXPECT_LT(heapGrowth, 32.0 * 1024) << "heap " << before.heap << " -> " << after.heap;
+    if (!runsSanitized()) {
+        EXPECT_LT(growth(before.resident, after.resident), 4.0 * 1024 * 1024)
+            << "resident " << before.resident << " -> " << after.resident;
+    }
+}
+
+}  // namespace
+}  // namespace zarvel::reliability
