@@ -227,25 +227,25 @@ const FrameSpec frameSpecs[] = {
 
 // Several source and destination copies of one frame; `pair(i)` cycles through them.
 struct Frame {
-    FrameSpec spec;
+    FrameSpec layout;
     int copies = 1;
     std::size_t rowBytes = 0;
     std::vector<std::vector<unsigned char>> sources;
     std::vector<std::vector<unsigned char>> destinations;
 
-    std::size_t bytes() const { return rowBytes * static_cast<std::size_t>(spec.height); }
+    std::size_t bytes() const { return rowBytes * static_cast<std::size_t>(layout.height); }
 };
 
 template <class PIX>
 void fill(Frame& frame) {
     const std::vector<float> alpha =
-        coverage(frame.spec.width, frame.spec.height, frame.spec.content);
+        coverage(frame.layout.width, frame.layout.height, frame.layout.content);
     std::vector<unsigned char> pixels(frame.bytes());
     PIX* p = reinterpret_cast<PIX*>(pixels.data());
-    for (int y = 0; y < frame.spec.height; ++y) {
-        for (int x = 0; x < frame.spec.width; ++x) {
-            const double a = alpha[static_cast<std::size_t>(y) * frame.spec.width + x];
-            PIX* pixel = p + (static_cast<std::size_t>(y) * frame.spec.width + x) * 4;
+    for (int y = 0; y < frame.layout.height; ++y) {
+        for (int x = 0; x < frame.layout.width; ++x) {
+            const double a = alpha[static_cast<std::size_t>(y) * frame.layout.width + x];
+            PIX* pixel = p + (static_cast<std::size_t>(y) * frame.layout.width + x) * 4;
             pixel[0] = component<PIX>(a * 0.9);
             pixel[1] = component<PIX>(a * (0.2 + 0.6 * (x % 97) / 96.0));
             pixel[2] = component<PIX>(a * 0.4);
@@ -266,13 +266,13 @@ Frame& frame(int index) {
         frames.clear();
         std::unique_ptr<Frame>& fresh = frames[index];
         fresh = std::make_unique<Frame>();
-        fresh->spec = frameSpecs[index];
-        const std::size_t pixelBytes = fresh->spec.floats ? 16 : 4;
-        fresh->rowBytes = pixelBytes * fresh->spec.width;
+        fresh->layout = frameSpecs[index];
+        const std::size_t pixelBytes = fresh->layout.floats ? 16 : 4;
+        fresh->rowBytes = pixelBytes * fresh->layout.width;
         // Enough copies that the frames cycled through are well beyond the 32 MiB cache.
         const std::size_t perPair = 2 * fresh->bytes();
         fresh->copies = static_cast<int>(std::clamp<std::size_t>((96u << 20) / perPair, 1, 4));
-        if (fresh->spec.floats) {
+        if (fresh->layout.floats) {
             fill<float>(*fresh);
         } else {
             fill<unsigned char>(*fresh);
@@ -286,13 +286,33 @@ Frame& frame(int index) {
 // Renders
 // ---------------------------------------------------------------------------------------------
 
+// Tuning by environment, for trying the engine's choices by hand: ZARVEL_SIMD (sse2, avx2 or
+// avx512) limits the vector code, ZARVEL_WORK_UNITS ("stripe,bands,blockRows", 0 automatic)
+// overrides the tiles.
+void tuneEngine(K::FastOutline& engine) {
+    if (const char* simd = std::getenv("ZARVEL_SIMD")) {
+        const std::string level = simd;
+        engine.limitSimd(level == "sse2"   ? K::SimdLevel::sse2
+                         : level == "avx2" ? K::SimdLevel::avx2
+                                           : K::SimdLevel::avx512);
+    }
+    if (const char* units = std::getenv("ZARVEL_WORK_UNITS")) {
+        int stripe = 0;
+        int bands = 0;
+        int blockRows = 0;
+        if (std::sscanf(units, "%d,%d,%d", &stripe, &bands, &blockRows) == 3) {
+            engine.setWorkUnits(stripe, bands, blockRows);
+        }
+    }
+}
+
 template <class PIX>
 void renderFast(K::FastOutline& engine, Frame& f, int copy, const K::FastOutlineSettings& settings,
                 unsigned threads) {
     K::PixelView<const PIX> source;
     source.data = reinterpret_cast<const PIX*>(f.sources[copy].data());
     source.rowBytes = static_cast<std::ptrdiff_t>(f.rowBytes);
-    source.bounds = {0, 0, f.spec.width, f.spec.height};
+    source.bounds = {0, 0, f.layout.width, f.layout.height};
     K::PixelView<PIX> destination;
     destination.data = reinterpret_cast<PIX*>(f.destinations[copy].data());
     destination.rowBytes = source.rowBytes;
@@ -311,8 +331,8 @@ void renderFast(K::FastOutline& engine, Frame& f, int copy, const K::FastOutline
 template <class PIX>
 std::vector<unsigned char> renderStraightforward(const Frame& f,
                                                  const K::FastOutlineSettings& settings) {
-    const int width = f.spec.width;
-    const int height = f.spec.height;
+    const int width = f.layout.width;
+    const int height = f.layout.height;
     const PIX* source = reinterpret_cast<const PIX*>(f.sources[0].data());
     std::vector<float> field(static_cast<std::size_t>(width) * height);
     for (std::size_t i = 0; i < field.size(); ++i) {
@@ -391,14 +411,15 @@ void outline(benchmark::State& state, int frameIndex, int quality, double width,
     settings.green = 0.8;
     settings.blue = 0.1;
     K::FastOutline engine;
+    tuneEngine(engine);
     // Check first: every copy of the destination against the straightforward pipeline. On
     // fields more than 4096 rows high the straightforward lower envelope rounds squared row
     // positions and can be one unit off where the engine is exact: there, pixels may differ
     // in the rows within reach of the rounding, and the count is reported.
     const std::vector<unsigned char> expected = renderStraightforward<PIX>(f, settings);
-    const std::size_t pixelBytes = f.rowBytes / static_cast<std::size_t>(f.spec.width);
+    const std::size_t pixelBytes = f.rowBytes / static_cast<std::size_t>(f.layout.width);
     const int roundingFrom = 4096 - static_cast<int>(std::ceil(width)) - 2;
-    const bool mayRound = quality != 0 && f.spec.height > roundingFrom;
+    const bool mayRound = quality != 0 && f.layout.height > roundingFrom;
     double differing = 0.0;
     for (int copy = 0; copy < f.copies; ++copy) {
         std::fill(f.destinations[copy].begin(), f.destinations[copy].end(), 0xcd);
@@ -411,7 +432,7 @@ void outline(benchmark::State& state, int frameIndex, int quality, double width,
             const std::size_t row = at / f.rowBytes;
             if (!mayRound || row < static_cast<std::size_t>(roundingFrom)) {
                 std::fprintf(stderr, "MISMATCH %s quality %d width %g: pixel %zu, %zu\n",
-                             f.spec.name, quality, width, (at % f.rowBytes) / pixelBytes, row);
+                             f.layout.name, quality, width, (at % f.rowBytes) / pixelBytes, row);
                 std::exit(1);
             }
             ++count;
@@ -438,10 +459,10 @@ void outline(benchmark::State& state, int frameIndex, int quality, double width,
 
 void registerFrame(int frameIndex, const std::vector<double>& widths,
                    const std::vector<unsigned>& threadCounts) {
-    const FrameSpec& spec = frameSpecs[frameIndex];
+    const FrameSpec& layout = frameSpecs[frameIndex];
     for (unsigned threads : threadCounts) {
         const std::string name =
-            std::string("copy/") + spec.name + "/threads:" + std::to_string(threads);
+            std::string("copy/") + layout.name + "/threads:" + std::to_string(threads);
         benchmark::RegisterBenchmark(
             name.c_str(), [=](benchmark::State& state) { copyFrame(state, frameIndex, threads); })
             ->UseManualTime()
@@ -452,12 +473,12 @@ void registerFrame(int frameIndex, const std::vector<double>& widths,
         for (double width : widths) {
             for (unsigned threads : threadCounts) {
                 char name[128];
-                std::snprintf(name, sizeof name, "outline/%s/%s/width:%g/threads:%u", spec.name,
+                std::snprintf(name, sizeof name, "outline/%s/%s/width:%g/threads:%u", layout.name,
                               quality == 0 ? "draft" : "good", width, threads);
                 benchmark::RegisterBenchmark(
                     name,
                     [=](benchmark::State& state) {
-                        if (spec.floats) {
+                        if (layout.floats) {
                             outline<float>(state, frameIndex, quality, width, threads);
                         } else {
                             outline<unsigned char>(state, frameIndex, quality, width, threads);

@@ -529,12 +529,17 @@ ZARVEL_INLINE V skewedLanes(V a, V b, std::index_sequence<I...>) {
 // One step of one vector of the wavefront (see WavefrontArgs): every lane's element at its
 // column. The rows before lane 0 come from `up`, `upLeft` and `upRight` (their top lanes);
 // `keys` points to the column keys of the vector's last lane.
-template <int n, class F32>
+// Without `keyed` every lane's column is known not to be frozen: the column keys are all the
+// far value, which no value exceeds, and are left out.
+template <int n, bool keyed, class F32>
 ZARVEL_INLINE F32 wavefrontStep(F32 v, F32& h1, F32& h2, F32& h3, F32 up, F32 upLeft, F32 upRight,
                                 const float* keys, F32 rowKeys) {
-    const F32 columnKey =
-        skewedLanes(load<F32>(keys), load<F32>(keys + n), std::make_index_sequence<n>());
-    const F32 key = vmin(vmin(v, columnKey), rowKeys);
+    F32 key = vmin(v, rowKeys);
+    if constexpr (keyed) {
+        const F32 columnKey =
+            skewedLanes(load<F32>(keys), load<F32>(keys + n), std::make_index_sequence<n>());
+        key = vmin(vmin(v, columnKey), rowKeys);
+    }
     // Candidates that don't depend on the previous step first: they leave the critical path.
     const F32 older = vmin(vmin(v, shiftUp<1, n>(up, h2) + orthogonalStep),
                            shiftUp<1, n>(upLeft, h3) + diagonalStep);
@@ -549,19 +554,19 @@ ZARVEL_INLINE F32 wavefrontStep(F32 v, F32& h1, F32& h2, F32& h3, F32 up, F32 up
 
 // The wavefront keeps two vectors of rows: the second continues the first (its lane 0 is the
 // row after the first's last lane), so every step has two independent chains of work.
-template <int n, bool reverse, class F32, std::size_t... Q>
+template <int n, bool reverse, bool keyed, class F32, std::size_t... Q>
 ZARVEL_INLINE void wavefrontBlock(F32 (&first)[n], F32 (&second)[n], F32 (&h)[2][3],
                                   const float* near, const float* keys, const F32 (&rowKeys)[2],
                                   std::index_sequence<Q...>) {
     constexpr int ahead = reverse ? -1 : 1;
     auto step = [&](int q) __attribute__((always_inline)) {
         // The second vector first: it needs the first vector's values of earlier steps.
-        second[q] = wavefrontStep<n>(second[q], h[1][0], h[1][1], h[1][2], h[0][1], h[0][2],
-                                     h[0][0], keys + q - 2 * n, rowKeys[1]);
+        second[q] = wavefrontStep<n, keyed>(second[q], h[1][0], h[1][1], h[1][2], h[0][1], h[0][2],
+                                            h[0][0], keys + q - 2 * n, rowKeys[1]);
         const float* at = near + ahead * q;
-        first[q] =
-            wavefrontStep<n>(first[q], h[0][0], h[0][1], h[0][2], splat<F32>(at[0]),
-                             splat<F32>(at[-ahead]), splat<F32>(at[ahead]), keys + q, rowKeys[0]);
+        first[q] = wavefrontStep<n, keyed>(first[q], h[0][0], h[0][1], h[0][2], splat<F32>(at[0]),
+                                           splat<F32>(at[-ahead]), splat<F32>(at[ahead]), keys + q,
+                                           rowKeys[0]);
     };
     (step(static_cast<int>(Q)), ...);
 }
@@ -589,7 +594,7 @@ ZARVEL_INLINE void wavefrontBody(const WavefrontArgs& a) {
     const F32 far = splat<F32>(farValue);
     const F32 rowKeys[2] = {load<F32>(a.rowKeys), load<F32>(a.rowKeys + n)};
     // Column c of the pass is column c, or width − 1 − c when mirrored.
-    auto loadRow = [&](const float* row, int c) {
+    auto loadRow = [&](const float* row, int c) __attribute__((always_inline)) {
         if constexpr (reverse) {
             return reverseLanes(load<F32>(row + (width - 1 - c) - (n - 1)),
                                 std::make_index_sequence<n>());
@@ -597,7 +602,7 @@ ZARVEL_INLINE void wavefrontBody(const WavefrontArgs& a) {
             return load<F32>(row + c);
         }
     };
-    auto storeRow = [&](float* row, int c, F32 x) {
+    auto storeRow = [&](float* row, int c, F32 x) __attribute__((always_inline)) {
         if constexpr (reverse) {
             store(row + (width - 1 - c) - (n - 1), reverseLanes(x, std::make_index_sequence<n>()));
         } else {
@@ -625,8 +630,15 @@ ZARVEL_INLINE void wavefrontBody(const WavefrontArgs& a) {
         transpose<n>(first);  // first[q] lane t: column i0 + q − 2t of row t
         transpose<n>(second);
         const float* near = a.neighbour + (reverse ? width - 1 - i0 : i0);
-        wavefrontBlock<n, reverse>(first, second, h, near, a.columnKeys + i0 - 2 * (n - 1), rowKeys,
-                                   std::make_index_sequence<n>());
+        // Every lane's column of this block inside the row: no frozen column to look up.
+        const float* keys = a.columnKeys + i0 - 2 * (n - 1);
+        if (i0 - 2 * (2 * n - 1) >= 1 && i0 + n - 1 <= width - 2) {
+            wavefrontBlock<n, reverse, false>(first, second, h, near, keys, rowKeys,
+                                              std::make_index_sequence<n>());
+        } else {
+            wavefrontBlock<n, reverse, true>(first, second, h, near, keys, rowKeys,
+                                             std::make_index_sequence<n>());
+        }
         transpose<n>(first);
         transpose<n>(second);
         for (int t = 0; t < n; ++t) {
@@ -684,6 +696,24 @@ struct ChamferCategoryArgs {
     u8* categories;
 };
 
+template <class B, std::size_t... I>
+ZARVEL_INLINE auto lowBytesImpl(B x, std::index_sequence<I...>) {
+    return __builtin_shufflevector(x, x, (static_cast<int>(I) * 4)...);
+}
+
+// The low byte of every 32-bit lane (values 0 to 255). GCC 12 narrows AVX2 vectors lane by lane
+// through general registers; a byte shuffle does it in a few instructions.
+template <int bytes>
+ZARVEL_INLINE typename Simd<bytes>::Q8 narrowBytes(typename Simd<bytes>::S32 x) {
+    using S = Simd<bytes>;
+    if constexpr (bytes == 32) {
+        return lowBytesImpl(reinterpret_cast<typename S::B8>(x),
+                            std::make_index_sequence<S::lanes32>());
+    } else {
+        return __builtin_convertvector(x, typename S::Q8);
+    }
+}
+
 template <int bytes>
 ZARVEL_INLINE void chamferCategoriesBody(const ChamferCategoryArgs& a) {
     using S = Simd<bytes>;
@@ -709,7 +739,7 @@ ZARVEL_INLINE void chamferCategoriesBody(const ChamferCategoryArgs& a) {
         category = category + vmin(cls, one) * (general - category);  // a source: general
         category = width >= d ? category : zero;
         category = d < 0.0f ? copy : category;
-        store(a.categories + i, __builtin_convertvector(category, typename S::Q8));
+        store(a.categories + i, narrowBytes<bytes>(category));
     }
 }
 
@@ -1061,13 +1091,14 @@ struct Scratch {
     Buffer<u8> ringClasses;       // classes of the ring rows (stripe or region width)
     Buffer<u8> ringFlags;         // chunk activity of the ring rows (with a zero guard each side)
     Buffer<float> ringValues;     // chamfer: class values, then forward values, of ring rows
-    Buffer<float> ringBackward;   // chamfer: backward values of ring rows
+    Buffer<float> ringBackward;   // chamfer: backward values of rows the next block reads again
     Buffer<float> dummyRows;      // chamfer: a far row and a row to write, for missing rows
     Buffer<float> columnKeys;     // chamfer: frozen columns of the region
     Buffer<u8> ringSources;       // chamfer: per ring row and chunk, whether it holds a source
     Buffer<u8> ringFars;          // chamfer: per ring row and chunk, whether it holds a far pixel
     Buffer<u8> activity;          // chamfer: chunks of a band near a source, and active ones
     Buffer<int> spans;            // chamfer: column runs of a band the passes work on
+    Buffer<u8> bandNear;          // chamfer: per band of a block, chunks near a source
 
     Buffer<int> counts;  // separable: active rows within reach per chunk
     Buffer<u16> near;
@@ -1080,7 +1111,7 @@ struct Scratch {
         return regionClasses.bytes() + regionDistances.bytes() + ringSquares.bytes() +
                ringClasses.bytes() + ringFlags.bytes() + ringValues.bytes() + ringBackward.bytes() +
                dummyRows.bytes() + columnKeys.bytes() + ringSources.bytes() + ringFars.bytes() +
-               activity.bytes() + spans.bytes() + counts.bytes() + near.bytes() +
+               activity.bytes() + spans.bytes() + bandNear.bytes() + counts.bytes() + near.bytes() +
                categories.bytes() + rowPointers.bytes() + flagPointers.bytes() +
                (column.column.size() + column.envelope.size() + column.boundaries.size()) *
                    sizeof(float) +
@@ -1465,6 +1496,22 @@ void separableStripe(State& s, Scratch& t, int task) {
 // backward pass in blocks of rows.
 // ---------------------------------------------------------------------------------------------
 
+// dst[c] |= src[c] for c < count, eight bytes at a time.
+void orBytes(u8* dst, const u8* src, int count) {
+    int c = 0;
+    for (; c + 8 <= count; c += 8) {
+        std::uint64_t a;
+        std::uint64_t b;
+        std::memcpy(&a, dst + c, 8);
+        std::memcpy(&b, src + c, 8);
+        a |= b;
+        std::memcpy(dst + c, &a, 8);
+    }
+    for (; c < count; ++c) {
+        dst[c] = static_cast<u8>(dst[c] | src[c]);
+    }
+}
+
 template <class PIX, int nComponents>
 void chamferStripe(State& s, Scratch& t, int task) {
     const Tile tile = tileOf(s, task);
@@ -1553,32 +1600,28 @@ void chamferStripe(State& s, Scratch& t, int task) {
     // pixels (no farther source gives a value up to the reach). Anywhere else a pass would
     // leave every value as it stands, or lower far values to values still beyond the reach,
     // which neither an output pixel nor a value up to the reach can tell apart. Rows not yet
-    // classified count as sources everywhere. Runs of such chunks at least four chunks apart
+    // classified, or no longer in the ring (wide reaches reach above it), count as sources
+    // everywhere. `nearOut`, when given, receives per chunk whether a source is near. Runs of such chunks at least four chunks apart
     // (well beyond the skew of the lanes, which a run pays again) go to t.spans as column
     // pairs; returns their number.
     const int chunkReach = (s.reach + 2 + chunkPixels - 1) / chunkPixels;
-    auto activeSpans = [&](int bandFirst, int bandLast, int sourceFirst, int sourceLast) {
+    auto activeSpans = [&](int bandFirst, int bandLast, int sourceFirst, int sourceLast,
+                           u8* nearOut) {
         u8* nearby = t.activity.data();
         u8* active = nearby + chunks;
         sourceFirst = std::max(sourceFirst, 0);
         sourceLast = std::min(sourceLast, height - 1);
-        if (sourceLast > classified) {
+        if (sourceLast > classified || sourceFirst <= classified - ringRows) {
             std::memset(nearby, 1, static_cast<std::size_t>(chunks));
         } else {
             std::memset(nearby, 0, static_cast<std::size_t>(chunks));
             for (int j = sourceFirst; j <= sourceLast; ++j) {
-                const u8* sources = sourcesOf(j);
-                for (int c = 0; c < chunks; ++c) {
-                    nearby[c] |= sources[c];
-                }
+                orBytes(nearby, sourcesOf(j), chunks);
             }
         }
         std::memset(active, 0, static_cast<std::size_t>(chunks));
         for (int j = std::max(bandFirst, 0); j <= std::min(bandLast, height - 1); ++j) {
-            const u8* fars = farsOf(j);
-            for (int c = 0; c < chunks; ++c) {
-                active[c] |= fars[c];
-            }
+            orBytes(active, farsOf(j), chunks);
         }
         int count = 0;
         int* spans = t.spans.data();
@@ -1588,6 +1631,9 @@ void chamferStripe(State& s, Scratch& t, int task) {
             bool near = false;
             for (int d = c1; d <= c2 && !near; ++d) {
                 near = nearby[d] != 0;
+            }
+            if (nearOut != nullptr) {
+                nearOut[c] = near ? 1 : 0;
             }
             if (!near || active[c] == 0) {
                 continue;
@@ -1628,8 +1674,8 @@ void chamferStripe(State& s, Scratch& t, int task) {
                 laneRow(l, first + l, t.ringValues, t.ringValues);
             }
             // The forward pass carries values down and to the right: sources above count.
-            const int spanCount =
-                activeSpans(first, first + lanes - 1, first - (s.reach + 2), first + lanes - 1);
+            const int spanCount = activeSpans(first, first + lanes - 1, first - (s.reach + 2),
+                                              first + lanes - 1, nullptr);
             for (int span = 0; span < spanCount; ++span) {
                 k.wavefront({in, out, rowOf(t.ringValues, first - 1), keys, columnKeys, length,
                              false, t.spans.data()[2 * span], t.spans.data()[2 * span + 1]});
@@ -1638,17 +1684,58 @@ void chamferStripe(State& s, Scratch& t, int task) {
         }
     };
 
-    auto emit = [&](int j, const float* values) {
+    // Runs of the stripe's pixels [from, to) (in t.spans, ascending) whose region chunk is marked
+    // in `near`; returns their number.
+    auto nearRuns = [&](const u8* near) {
+        int count = 0;
+        int* runs = t.spans.data();
+        for (int c = 0; c < chunks && c * chunkPixels - offset < stripeLength; ++c) {
+            const int from = std::max(0, c * chunkPixels - offset);
+            const int to = std::min(stripeLength, (c + 1) * chunkPixels - offset);
+            if (near[c] == 0 || from >= to) {
+                continue;
+            }
+            if (count > 0 && runs[2 * count - 1] == from) {
+                runs[2 * count - 1] = to;
+            } else {
+                runs[2 * count] = from;
+                runs[2 * count + 1] = to;
+                ++count;
+            }
+        }
+        return count;
+    };
+
+    // `near`: the chunks of the region with a source within reach + 2 of row j.
+    auto emit = [&](int j, const float* values, const u8* near) {
         const int y = ra + j;
         if (rowAborted(s)) {
             return;
         }
         zeroOutsideColumns<PIX, nComponents>(s, tile, y);
         const u8* classes = classesOf(j) + offset;
-        const ChamferCategoryArgs args = {
-            values + offset, classes,       roundUp(stripeLength, chunkPixels),
-            s.width,         s.widthMinus1, t.categories.data()};
-        k.chamferCategories(args);
+        u8* categories = t.categories.data();
+        // Only pixels with a source within reach + 2 can be anything but zero (see activeSpans):
+        // their categories come from the values, every other pixel is zero.
+        const int nearCount = nearRuns(near);
+        const int* runs = t.spans.data();
+        if (nearCount == 0) {
+            zeroPixels<PIX, nComponents>(s, y, x1, x2);
+            return;
+        }
+        if (nearCount > 1 || runs[0] > 0 || runs[1] < stripeLength) {
+            std::memset(categories, categoryZero, static_cast<std::size_t>(stripeLength));
+        }
+        for (int run = 0; run < nearCount; ++run) {
+            const int from = runs[2 * run];
+            const ChamferCategoryArgs args = {values + offset + from,
+                                              classes + from,
+                                              roundUp(runs[2 * run + 1] - from, chunkPixels),
+                                              s.width,
+                                              s.widthMinus1,
+                                              categories + from};
+            k.chamferCategories(args);
+        }
         const auto range = sourceLanes(source, y, x1, stripeLength);
         const PIX* src =
             range.first < range.second ? source.template pixel<nComponents>(x1, y) : nullptr;
@@ -1674,16 +1761,31 @@ void chamferStripe(State& s, Scratch& t, int task) {
         const int jTop = j0 + roundUp(top - j0 + 1, lanes) - 1;
         forwardTo(std::min(height - 1, jTop + 1));
         const float* below = jTop + 1 < height ? rowOf(t.ringValues, jTop + 1) : dummyIn;
+        // Forward values of rows below the block are read again by the next block; every
+        // other row takes its backward values in place, and the columns the pass leaves alone
+        // keep their forward values without a copy.
+        const int inPlaceEnd = jEnd < o2 ? jEnd : height;
+        // What the backward pass of a band found near its rows, for writing them.
+        auto bandNear = [&](int j) {
+            return t.bandNear.data() + static_cast<std::size_t>((j - j0) / lanes) * chunks;
+        };
+        auto backwardRow = [&](int j) {
+            return j < inPlaceEnd ? rowOf(t.ringValues, j) : rowOf(t.ringBackward, j);
+        };
         for (int jb = jTop - lanes + 1; jb >= j0; jb -= lanes) {
             for (int l = 0; l < lanes; ++l) {
-                laneRow(l, jb + lanes - 1 - l, t.ringValues, t.ringBackward);
+                const int j = jb + lanes - 1 - l;
+                laneRow(l, j, t.ringValues, t.ringValues);
+                if (j < height) {
+                    out[l] = backwardRow(j);
+                }
             }
             // Backward values also come from below: sources on both sides count. Spans run
             // right to left in the pass's own column order.
-            const int spanCount =
-                activeSpans(jb, jb + lanes - 1, jb - (s.reach + 2), jb + lanes - 1 + s.reach + 2);
+            const int spanCount = activeSpans(jb, jb + lanes - 1, jb - (s.reach + 2),
+                                              jb + lanes - 1 + s.reach + 2, bandNear(jb));
             // Columns the pass leaves alone keep their forward values.
-            for (int j = jb; j < std::min(height, jb + lanes); ++j) {
+            for (int j = std::max(jb, inPlaceEnd); j < std::min(height, jb + lanes); ++j) {
                 int done = 0;
                 for (int span = 0; span <= spanCount; ++span) {
                     const int next = span < spanCount ? t.spans.data()[2 * span] : padded;
@@ -1699,10 +1801,11 @@ void chamferStripe(State& s, Scratch& t, int task) {
                 const int to = length - t.spans.data()[2 * span];
                 k.wavefront({in, out, below, keys, columnKeys, length, true, from, to});
             }
-            below = rowOf(t.ringBackward, jb);
-        }
-        for (int j = j0; j < jEnd; ++j) {
-            emit(j, rowOf(t.ringBackward, j));
+            below = backwardRow(jb);
+            // The band's rows of the block are final: written while they are still in cache.
+            for (int j = jb; j < std::min(jEnd, jb + lanes); ++j) {
+                emit(j, rowOf(t.ringValues, j), bandNear(jb));
+            }
         }
     }
 }
@@ -2044,6 +2147,15 @@ void FastOutline::prepare(const PixelView<const PIX>& source, const PixelView<PI
     if (threads > 1) {
         const int wanted = (3 * static_cast<int>(threads) + s.stripes - 1) / s.stripes;
         s.bands = std::clamp(innerHeight / std::max(1, 4 * haloRows + 32), 1, std::max(1, wanted));
+        // A tile count the threads share evenly: with one tile too many, one thread works a
+        // whole tile alone at the end. A few more bands cost only their halo rows.
+        for (int more = s.bands; more <= wanted && innerHeight / more >= 2 * haloRows + 16;
+             ++more) {
+            if (s.stripes * more % static_cast<int>(threads) == 0) {
+                s.bands = more;
+                break;
+            }
+        }
     }
     if (s.bandsOverride > 0) {
         s.bands = std::min(s.bandsOverride, innerHeight);
@@ -2070,6 +2182,8 @@ void FastOutline::prepare(const PixelView<const PIX>& source, const PixelView<PI
             t.ringFars.reserve(rows * (region / chunkPixels));
             t.activity.reserve(2 * (region / chunkPixels));
             t.spans.reserve(2 * (region / chunkPixels));
+            // Bands of a block: at least 8 rows each.
+            t.bandNear.reserve((rows / 8 + 1) * (region / chunkPixels));
         } else {
             const std::size_t rows = static_cast<std::size_t>(2 * s.reach + 1);
             const std::size_t region = static_cast<std::size_t>(

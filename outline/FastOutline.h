@@ -26,8 +26,10 @@
 // reach has been seen; Draft runs the chamfer passes as a wavefront over bands of rows (see
 // FastOutline.cpp), only over the columns of a band that hold a far pixel with a source within
 // reach + 2: elsewhere a pass leaves every value as it is, or lowers far values to values still
-// beyond the reach, which change no output. Tiles are independent, so any number of threads can
-// take them in any order; results never depend on the thread count or the order.
+// beyond the reach, which change no output; pixels there are written as zeros without looking
+// at their values, and a band's rows are written as soon as its backward pass has finished them.
+// Tiles are independent, so any number of threads can take them in any order; results never
+// depend on the thread count or the order.
 //
 // Widths above 254 pixels (or below 0, or not a number), and at Good fields more than 4088 rows
 // high, fall back to the straightforward pipeline on a whole field (one float per field pixel,

@@ -705,6 +705,82 @@ TEST(FastOutlineSeams, DraftSkipsOnlyWhatCannotMatter) {
     }
 }
 
+// Draft writes zeros without transformed values where no source lies within reach + 2 of a
+// pixel, judged by chunks of 64 columns and by bands of rows. Lone sources just inside and just
+// beyond that distance of chunk and band edges, at widths whose reach + 2 is one short of, equal
+// to and one past a chunk, find any pixel zeroed that should not be.
+TEST(FastOutlineSeams, DraftZeroesOnlyPixelsBeyondTheReachOfEverySource) {
+    const OfxRectI field = {-7, 3, 513, 303};
+    TestImage source(field, R::componentByte, 4);
+    for (int y = field.y1; y < field.y2; ++y) {
+        for (int x = field.x1; x < field.x2; ++x) {
+            auto* pixel = static_cast<unsigned char*>(R::pixelAddress(source.view, x, y));
+            pixel[0] = static_cast<unsigned char>(x * 7 + y);
+            pixel[1] = static_cast<unsigned char>(x + y * 3);
+            pixel[2] = 90;
+            pixel[3] = 0;
+        }
+    }
+    // An inside pixel, an edge pixel, and a pair either side of a chunk edge, in rows near the
+    // top, the middle and the bottom.
+    const int sources[][3] = {{183, 40, 255},  {256, 150, 100}, {319, 151, 255},
+                              {320, 260, 100}, {440, 297, 255}, {-6, 200, 255}};
+    for (const auto& at : sources) {
+        static_cast<unsigned char*>(R::pixelAddress(source.view, at[0], at[1]))[3] =
+            static_cast<unsigned char>(at[2]);
+    }
+    K::FastOutline engine;
+    int n = 0;
+    for (const double width : {1.0, 61.5, 62.0, 63.0, 125.0, 126.0}) {
+        for (const K::SimdLevel level : allLevels) {
+            if (static_cast<int>(level) > static_cast<int>(K::detectedSimdLevel())) {
+                continue;
+            }
+            K::FastOutlineSettings settings;
+            settings.quality = 0;
+            settings.widthPixels = width;
+            TestImage expected(field, R::componentByte, 4);
+            TestImage actual(field, R::componentByte, 4);
+            renderOracle(&source.view, expected.view, field, field, settings);
+            // Automatic tiles, then narrow stripes, several bands and short blocks.
+            engine.setWorkUnits(n % 2 == 0 ? 0 : 192, n % 2 == 0 ? 0 : 3, n % 2 == 0 ? 0 : 24);
+            renderFast<unsigned char, 4>(engine, &source, actual, field, field, settings, 2,
+                                         Schedule::reversed, level);
+            const long difference = firstDifference(expected, actual);
+            EXPECT_LT(difference, 0) << "width " << width << " level " << static_cast<int>(level)
+                                     << ": first difference at " << locate(expected, difference);
+            ++n;
+        }
+    }
+}
+
+// At wide reaches the rows a backward block looks up for sources reach above the rows the engine
+// keeps: a lone source there, 70 rows above the second block and 100 columns to one side,
+// still outlines the block's first rows (which only a pass that moves sideways reaches).
+TEST(FastOutlineSeams, DraftSeesSourcesFarAboveABlock) {
+    const OfxRectI field = {0, 0, 420, 1100};
+    TestImage source(field, R::componentByte, 1);
+    std::memset(source.storage.data(), 0, source.storage.size());
+    for (const int column : {120, 300}) {
+        *static_cast<unsigned char*>(R::pixelAddress(source.view, column, 352 - 70)) = 255;
+    }
+    K::FastOutline engine;
+    for (const double width : {130.0, 160.0}) {
+        K::FastOutlineSettings settings;
+        settings.quality = 0;
+        settings.widthPixels = width;
+        TestImage expected(field, R::componentByte, 1);
+        TestImage actual(field, R::componentByte, 1);
+        renderOracle(&source.view, expected.view, field, field, settings);
+        engine.setWorkUnits(0, 1, 0);
+        renderFast<unsigned char, 1>(engine, &source, actual, field, field, settings, 1,
+                                     Schedule::inOrder, K::detectedSimdLevel());
+        const long difference = firstDifference(expected, actual);
+        EXPECT_LT(difference, 0) << "width " << width << ": first difference at "
+                                 << locate(expected, difference);
+    }
+}
+
 // Tiles: a window with the field grown by ceil(width) + 8 around it, clipped to the frame,
 // reproduces the full-frame render. This is the locality the engine rests on, checked from the
 // outside.
