@@ -23,7 +23,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +31,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchFrames.h"
 #include "outline/FastOutline.h"
 #include "outline/OutlineKernel.h"
 
@@ -122,83 +122,8 @@ Pool& pool() {
 // Frames
 // ---------------------------------------------------------------------------------------------
 
-enum class Content { shapes, text };
-
-// Coverage in 1080-row units scaled to the frame: a logo-like ellipse, rounded boxes, a ring,
-// lines of glyph-like strokes and scattered dots (shapes), or a page of text-like strokes 2 to
-// 6 pixels wide (text), all with soft one-pixel edges.
-std::vector<float> coverage(int width, int height, Content content) {
-    std::vector<float> alpha(static_cast<std::size_t>(width) * height, 0.0f);
-    const double s = height / 1080.0;
-    auto paint = [&](int x, int y, double c) {
-        if (x >= 0 && y >= 0 && x < width && y < height && c > 0.0) {
-            float& a = alpha[static_cast<std::size_t>(y) * width + x];
-            a = std::max(a, static_cast<float>(std::min(c, 1.0)));
-        }
-    };
-    auto ellipse = [&](double cx, double cy, double rx, double ry, double hole) {
-        cx *= s, cy *= s, rx *= s, ry *= s;
-        for (int y = static_cast<int>(cy - ry - 2); y <= cy + ry + 2; ++y) {
-            for (int x = static_cast<int>(cx - rx - 2); x <= cx + rx + 2; ++x) {
-                const double r = std::hypot((x - cx) / rx, (y - cy) / ry);
-                const double outer = (1.0 - r) * std::min(rx, ry) + 0.5;
-                const double inner = hole > 0 ? (r - hole) * std::min(rx, ry) + 0.5 : 1.0;
-                paint(x, y, std::min(outer, inner));
-            }
-        }
-    };
-    auto box = [&](double x1, double y1, double x2, double y2, double radius) {
-        x1 *= s, y1 *= s, x2 *= s, y2 *= s, radius *= s;
-        for (int y = static_cast<int>(y1 - 1); y <= y2 + 1; ++y) {
-            for (int x = static_cast<int>(x1 - 1); x <= x2 + 1; ++x) {
-                const double dx = std::max({x1 + radius - x, 0.0, x - (x2 - radius)});
-                const double dy = std::max({y1 + radius - y, 0.0, y - (y2 - radius)});
-                paint(x, y, radius - std::hypot(dx, dy) + 0.5);
-            }
-        }
-    };
-    const double frameWidth = width / s;
-    if (content == Content::shapes) {
-        ellipse(480, 400, 300, 220, 0.0);
-        ellipse(1500, 300, 180, 180, 0.7);
-        box(900, 120, 1300, 420, 30);
-        box(1450, 620, 1850, 1000, 12);
-        for (int line = 0; line < 6; ++line) {
-            for (int glyph = 0; glyph < 40; ++glyph) {
-                const double x = 80 + glyph * 30;
-                const double y = 700 + line * 55;
-                box(x, y, x + 6 + (glyph * 7) % 14, y + 38, 3);
-                if (glyph % 3 == 0) {
-                    ellipse(x + 14, y + 20, 9, 12, 0.5);
-                }
-            }
-        }
-        for (int dot = 0; dot < 400; ++dot) {
-            ellipse(std::fmod(dot * 7919.0, frameWidth), std::fmod(dot * 104729.0, 1080.0),
-                    1.5 + dot % 4, 1.5 + dot % 3, 0.0);
-        }
-    } else {
-        std::mt19937 random(17);
-        std::uniform_real_distribution<double> unit(0.0, 1.0);
-        for (double y = 20; y + 30 < 1080; y += 34) {
-            for (double x = 20 + unit(random) * 8; x + 20 < frameWidth;
-                 x += 14 + unit(random) * 6) {
-                if (unit(random) < 0.12) {
-                    x += 10;  // a space
-                    continue;
-                }
-                const double stroke = 2 + unit(random) * 4;
-                box(x, y + unit(random) * 6, x + stroke, y + 24, stroke / 3);
-                const double bar = y + 6 + unit(random) * 14;
-                box(x, bar, x + 8 + unit(random) * 4, bar + stroke * 0.8, 1);
-                if (unit(random) < 0.35) {
-                    ellipse(x + 7, y + 15, 6, 8, 0.45);
-                }
-            }
-        }
-    }
-    return alpha;
-}
+// The pictures of the frame benchmark (bench/BenchFrames.h), so that both time the same frames.
+using ZarvelBench::Content;
 
 template <class PIX>
 PIX component(double value) {
@@ -239,7 +164,7 @@ struct Frame {
 template <class PIX>
 void fill(Frame& frame) {
     const std::vector<float> alpha =
-        coverage(frame.layout.width, frame.layout.height, frame.layout.content);
+        ZarvelBench::frameCoverage(frame.layout.content, frame.layout.width, frame.layout.height);
     std::vector<unsigned char> pixels(frame.bytes());
     PIX* p = reinterpret_cast<PIX*>(pixels.data());
     for (int y = 0; y < frame.layout.height; ++y) {
