@@ -10,6 +10,7 @@
 #include "host/Effect.h"
 #include "host/Names.h"
 #include "host/Suites.h"
+#include "host/ThreadPool.h"
 
 namespace ZarvelHost {
 
@@ -90,7 +91,8 @@ struct Host::ImageMemory {
 };
 
 Host::Host()
-    : properties_(std::make_unique<HostPropertySet>(*this, "host")) {
+    : properties_(std::make_unique<HostPropertySet>(*this, "host"))
+    , threadPool_(std::make_unique<ThreadPool>()) {
     defineHostProperties(*properties_);
     record_.host = properties_->handle();
     record_.fetchSuite = &fetchSuiteEntry;
@@ -104,6 +106,7 @@ Host::Host()
 }
 
 Host::~Host() {
+    threadPool_.reset();  // no multiThread call is running now; its workers are idle
     {
         std::lock_guard lock(hostsMutex);
         liveHosts.erase(std::remove(liveHosts.begin(), liveHosts.end(), this), liveHosts.end());

@@ -8,7 +8,8 @@
 //  - the host description property set (`properties()`), which tests may edit freely;
 //  - a record of calls and fault injection (`calls()`, see Calls.h);
 //  - counters of image fetches and releases, memory blocks and mutexes;
-//  - the multi-thread settings (CPU count reported, real threads or one after another);
+//  - the multi-thread settings (CPU count reported; threads started per call, kept in a pool, or
+//    one index after another) and the pool itself;
 //  - an abort switch;
 //  - the messages the plug-in posted.
 //
@@ -52,6 +53,10 @@
 namespace ZarvelHost {
 
 struct FetchedImage;
+class ThreadPool;
+
+/// How multiThread runs its indices on real threads (see Host::setThreadMode).
+enum class ThreadMode { SpawnPerCall, Pool };
 
 /// A message the plug-in posted through the message suite.
 struct Message {
@@ -126,10 +131,21 @@ public:
     /// the calling thread, as some hosts do. Off by default (real threads).
     void setSerialThreads(bool serial) { serialThreads_ = serial; }
     bool serialThreads() const { return serialThreads_; }
-    /// Most threads one multiThread call starts (default 64); a larger request is spread over
+    /// Most threads one multiThread call runs on (default 64); a larger request is spread over
     /// this many threads, each running several indices in turn.
     void setMaxThreads(unsigned count) { maxThreads_ = count == 0 ? 1 : count; }
     unsigned maxThreads() const { return maxThreads_; }
+    /// How multiThread runs its indices when not serial. ThreadMode::SpawnPerCall (the default)
+    /// starts min(count, maxThreads) threads for each call and joins them before returning.
+    /// ThreadMode::Pool hands the indices to the host's persistent pool (ThreadPool.h): the
+    /// calling thread and up to maxThreads - 1 workers that are started once and kept until the
+    /// host is destroyed, as production hosts do. May be switched at any time; a call runs in
+    /// the mode it started in.
+    void setThreadMode(ThreadMode mode) { threadMode_ = mode; }
+    ThreadMode threadMode() const { return threadMode_; }
+    /// The pool behind ThreadMode::Pool. Its workers are started by the first call that needs
+    /// them and stopped by the host's destructor.
+    ThreadPool& threadPool() { return *threadPool_; }
     /// multiThread calls that ran (neither failed by a rule nor refused).
     std::uint64_t multiThreadRuns() const { return multiThreadRuns_; }
 
@@ -234,6 +250,8 @@ private:
     std::atomic<unsigned> cpuCount_{1};
     std::atomic<bool> serialThreads_{false};
     std::atomic<unsigned> maxThreads_{64};
+    std::atomic<ThreadMode> threadMode_{ThreadMode::SpawnPerCall};
+    std::unique_ptr<ThreadPool> threadPool_;
     std::atomic<std::uint64_t> multiThreadRuns_{0};
 
     std::atomic<bool> abort_{false};

@@ -1,5 +1,6 @@
-// The multi-thread suite: real std::threads (or one index after another on the calling thread),
-// per-thread indices, and the host's own recursive mutexes.
+// The multi-thread suite: real std::threads, started for each call or kept in the host's pool
+// (or one index after another on the calling thread), per-thread indices, and the host's own
+// recursive mutexes.
 #include <algorithm>
 #include <system_error>
 #include <thread>
@@ -7,6 +8,7 @@
 
 #include "host/SuiteCall.h"
 #include "host/Suites.h"
+#include "host/ThreadPool.h"
 
 namespace ZarvelHost {
 
@@ -35,6 +37,17 @@ void runIndices(OfxThreadFunctionV1* function, unsigned int first, unsigned int 
     spawned = savedSpawned;
 }
 
+// A multiThread call handed to the pool, which knows nothing of the suite's thread-local answers.
+struct PooledCall {
+    OfxThreadFunctionV1* function;
+    void* argument;
+};
+
+void runPooledIndex(unsigned int index, unsigned int count, void* argument) {
+    const auto& call = *static_cast<const PooledCall*>(argument);
+    runIndices(call.function, index, count, count, call.argument);
+}
+
 OfxStatus runThreads(Host& host, OfxThreadFunctionV1* function, unsigned int count,
                      void* argument) {
     if (!function || count == 0) {
@@ -43,6 +56,11 @@ OfxStatus runThreads(Host& host, OfxThreadFunctionV1* function, unsigned int cou
     host.countMultiThreadRun();
     if (host.serialThreads()) {
         runIndices(function, 0, 1, count, argument);
+        return kOfxStatOK;
+    }
+    if (host.threadMode() == ThreadMode::Pool) {
+        PooledCall call{function, argument};
+        host.threadPool().run(runPooledIndex, count, host.maxThreads(), &call);
         return kOfxStatOK;
     }
     const unsigned int workers = std::min(count, host.maxThreads());
