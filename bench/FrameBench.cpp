@@ -1,29 +1,43 @@
 // zarvel_bench: renders whole frames through the built Zarvel.ofx, loaded over the standard's C
-// interface (dlopen) into our own host, and compares each render with a plain copy of the same
-// frame's bytes on the same number of threads, measured in the same run.
+// interface (dlopen) into our own host, and sets each render beside two baselines measured in
+// the same run: a copy of the same frame's bytes by threads pinned one per core, and the same
+// render with the host starting threads for every multiThread call instead of keeping a pool.
 //
-// Every case renders a destination as large as its source (1920×1080 or 3840×2160), window =
-// bounds, so the drawn width is the width parameter × height / 1080. Before timing, the first
-// render of each picture and parameter set is compared byte for byte with the independent
-// reference computation (tests/support/ReferenceOutline); a mismatch stops the program.
+// Every case renders a destination as large as its source (1920×1080, 3840×2160 or 7680×4320),
+// window = bounds, so the drawn width is the width parameter × height / 1080. Before timing,
+// the first render of each picture and parameter set is compared byte for byte with the
+// independent reference computation (tests/support/ReferenceOutline), with the host's pool and
+// with threads started per call; a mismatch stops the program.
 //
 // Timing: each sample evicts the caches (reads a buffer several times the last-level cache),
-// then times one Render action (or one copy) on a steady clock. Samples are taken until both a
-// minimum count and a minimum total time are reached; the median is reported. The copy uses as
-// many threads as the host offers the plug-in, started the way our host starts them.
+// then times one Render action (or one copy) on a steady clock. The variants of a case (pool,
+// spawn per call, the compared build) take their samples in turn, so that a change in the
+// machine's state falls on all of them alike. Samples are taken until each variant has both a
+// minimum count and a minimum total time; the median is reported.
 //
-// `--quick` runs a handful of 1080p cases in a few seconds, checked but with no claim about
-// time: it is the smoke test ctest runs. `--help` lists the options.
+// Copies: "copy" splits the bytes over as many threads as the render is offered, started for
+// the copy as spawn-per-call starts them; "pinned" hands the parts to threads kept for the run
+// and pinned one per core, so that the scheduler cannot put both on one core.
+//
+// `--quick` checks a handful of 1080p cases in both thread modes in a few seconds and times
+// nothing: it is the smoke test ctest runs. `--help` lists the options.
+#include <pthread.h>
+#include <sched.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -42,6 +56,7 @@ namespace {
 using ZarvelBench::Content;
 using ZarvelHost::PixelComponents;
 using ZarvelHost::PixelDepth;
+using ZarvelHost::ThreadMode;
 
 // ---------------------------------------------------------------------------------------------
 // Cases
@@ -58,6 +73,7 @@ struct FrameType {
                std::tie(o.width, o.height, o.depth, o.components);
     }
     bool operator==(const FrameType& o) const { return !(*this < o) && !(o < *this); }
+    double pixels() const { return double(width) * double(height); }
 };
 
 struct Case {
@@ -76,6 +92,10 @@ const char* componentsName(PixelComponents components) {
     return components == PixelComponents::RGBA ? "RGBA" : "Alpha";
 }
 
+const char* qualityName(int quality) {
+    return quality == 0 ? "Draft" : "Good";
+}
+
 std::string widthName(double width) {
     std::ostringstream out;
     out << "w" << width;
@@ -85,7 +105,7 @@ std::string widthName(double width) {
 std::string caseName(const Case& c) {
     std::ostringstream out;
     out << c.frame.width << "x" << c.frame.height << " " << componentsName(c.frame.components)
-        << " " << depthName(c.frame.depth) << " " << (c.quality == 0 ? "Draft" : "Good") << " "
+        << " " << depthName(c.frame.depth) << " " << qualityName(c.quality) << " "
         << widthName(c.width) << " " << ZarvelBench::contentName(c.content) << " " << c.threads
         << "t";
     return out.str();
@@ -126,6 +146,15 @@ std::vector<Case> fullCases() {
                         }
                     }
                 }
+            }
+        }
+    }
+    // 8K UHD, a delivery format, against 4K per pixel: taller than the fast path's stripes.
+    for (PixelComponents components : {PixelComponents::RGBA, PixelComponents::Alpha}) {
+        for (Content content : {Content::shapes, Content::text}) {
+            for (int quality : {0, 1}) {
+                cases.push_back(
+                    {{7680, 4320, PixelDepth::Byte, components}, content, quality, 15.0, 2});
             }
         }
     }
@@ -205,7 +234,7 @@ unsigned char* firstByte(const ZarvelHost::Image& image) {
 // ---------------------------------------------------------------------------------------------
 
 struct Timing {
-    double minTime = 0.4;  // seconds of timed samples per measurement, at least
+    double minTime = 0.4;  // seconds of timed samples per variant, at least
     int minSamples = 7;
     int maxSamples = 400;
 };
@@ -235,20 +264,7 @@ struct Measured {
     int samples = 0;
 };
 
-template <class Body>
-Measured measure(const Timing& timing, Evictor& evictor, Body&& body) {
-    std::vector<double> samples;
-    double total = 0.0;
-    while ((int(samples.size()) < timing.minSamples || total < timing.minTime) &&
-           int(samples.size()) < timing.maxSamples) {
-        evictor.run();
-        const auto start = std::chrono::steady_clock::now();
-        body();
-        const auto end = std::chrono::steady_clock::now();
-        const double seconds = std::chrono::duration<double>(end - start).count();
-        samples.push_back(seconds * 1e3);
-        total += seconds;
-    }
+Measured summarise(std::vector<double> samples) {
     std::sort(samples.begin(), samples.end());
     Measured m;
     m.samples = int(samples.size());
@@ -258,16 +274,56 @@ Measured measure(const Timing& timing, Evictor& evictor, Body&& body) {
     return m;
 }
 
+// Times every body in turn, one sample each per round, until each has its minimum count and
+// time (or the round limit is reached).
+std::vector<Measured> measureInTurn(const Timing& timing, Evictor& evictor,
+                                    const std::vector<std::function<void()>>& bodies) {
+    std::vector<std::vector<double>> samples(bodies.size());
+    std::vector<double> totals(bodies.size(), 0.0);
+    auto enough = [&] {
+        for (std::size_t b = 0; b < bodies.size(); ++b) {
+            if (int(samples[b].size()) < timing.minSamples || totals[b] < timing.minTime) {
+                return false;
+            }
+        }
+        return true;
+    };
+    for (int round = 0; round < timing.maxSamples && !enough(); ++round) {
+        for (std::size_t b = 0; b < bodies.size(); ++b) {
+            evictor.run();
+            const auto start = std::chrono::steady_clock::now();
+            bodies[b]();
+            const auto end = std::chrono::steady_clock::now();
+            const double seconds = std::chrono::duration<double>(end - start).count();
+            samples[b].push_back(seconds * 1e3);
+            totals[b] += seconds;
+        }
+    }
+    std::vector<Measured> measured;
+    for (std::vector<double>& s : samples) {
+        measured.push_back(summarise(std::move(s)));
+    }
+    return measured;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Copies
+// ---------------------------------------------------------------------------------------------
+
+// The byte range of part `t` of `threads`.
+std::pair<std::size_t, std::size_t> copyPart(std::size_t bytes, unsigned t, unsigned threads) {
+    return {bytes * t / threads, bytes * (t + 1) / threads};
+}
+
 // A copy of the source's bytes into the destination, split into as many contiguous parts as
-// threads; several threads are started for each copy, as our host starts them for a render.
+// threads; the threads are started for each copy, as spawn-per-call starts them for a render.
 void copyFrame(const ZarvelHost::Image& source, const ZarvelHost::Image& destination,
                unsigned threads) {
     const unsigned char* from = firstByte(source);
     unsigned char* to = firstByte(destination);
     const std::size_t bytes = imageBytes(source);
     auto part = [&](unsigned t) {
-        const std::size_t begin = bytes * t / threads;
-        const std::size_t end = bytes * (t + 1) / threads;
+        const auto [begin, end] = copyPart(bytes, t, threads);
         std::memcpy(to + begin, from + begin, end - begin);
     };
     if (threads == 1) {
@@ -282,6 +338,137 @@ void copyFrame(const ZarvelHost::Image& source, const ZarvelHost::Image& destina
         worker.join();
     }
 }
+
+// One CPU of each physical core this process may run on, in CPU order.
+std::vector<int> onePerCore() {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof(allowed), &allowed) != 0) {
+        return {};
+    }
+    std::vector<int> cpus;
+    std::set<std::pair<int, int>> cores;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (!CPU_ISSET(cpu, &allowed)) {
+            continue;
+        }
+        auto topology = [cpu](const char* file) {
+            std::ifstream in("/sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/topology/" +
+                             file);
+            int value = -1;
+            return in >> value ? value : -1 - cpu;  // unknown: a core of its own
+        };
+        if (cores.insert({topology("physical_package_id"), topology("core_id")}).second) {
+            cpus.push_back(cpu);
+        }
+    }
+    return cpus;
+}
+
+// Threads kept for the whole run, each pinned to a core of its own (while there are cores),
+// copying their part of a frame when told. The calling thread only hands out and waits, as a
+// host's caller waits for its pool.
+class PinnedCopier {
+public:
+    explicit PinnedCopier(unsigned threads)
+        : cpus(onePerCore())
+        , pinned(threads, false) {
+        for (unsigned slot = 0; slot < threads; ++slot) {
+            workers.emplace_back([this, slot] { work(slot); });
+        }
+        std::unique_lock lock(mutex);
+        done.wait(lock, [&] { return started == workers.size(); });
+    }
+
+    ~PinnedCopier() {
+        {
+            std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        wake.notify_all();
+        for (std::thread& worker : workers) {
+            worker.join();
+        }
+    }
+
+    PinnedCopier(const PinnedCopier&) = delete;
+    PinnedCopier& operator=(const PinnedCopier&) = delete;
+
+    // Copies with the first `threads` workers (at most as many as were started).
+    void copy(const ZarvelHost::Image& source, const ZarvelHost::Image& destination,
+              unsigned threads) {
+        std::unique_lock lock(mutex);
+        from = firstByte(source);
+        to = firstByte(destination);
+        bytes = imageBytes(source);
+        active = std::min<unsigned>(threads, unsigned(workers.size()));
+        pending = active;
+        ++generation;
+        wake.notify_all();
+        done.wait(lock, [&] { return pending == 0; });
+    }
+
+    // "CPUs 0, 1", or why the threads are not pinned one per core.
+    std::string placement() const {
+        std::string text;
+        for (std::size_t slot = 0; slot < workers.size(); ++slot) {
+            text += slot == 0 ? "CPUs " : ", ";
+            text += pinned[slot] ? std::to_string(cpus[slot % cpus.size()]) : "unpinned";
+        }
+        if (cpus.size() < workers.size()) {
+            text += " (fewer cores than threads)";
+        }
+        return text;
+    }
+
+private:
+    void work(unsigned slot) {
+        bool isPinned = false;
+        if (!cpus.empty()) {
+            cpu_set_t set;
+            CPU_ZERO(&set);
+            CPU_SET(cpus[slot % cpus.size()], &set);
+            isPinned = pthread_setaffinity_np(pthread_self(), sizeof(set), &set) == 0;
+        }
+        std::unique_lock lock(mutex);
+        pinned[slot] = isPinned;
+        ++started;
+        done.notify_one();
+        std::uint64_t seen = 0;
+        for (;;) {
+            wake.wait(lock, [&] { return stopping || generation != seen; });
+            if (stopping) {
+                return;
+            }
+            seen = generation;
+            if (slot >= active) {
+                continue;
+            }
+            const auto [begin, end] = copyPart(bytes, slot, active);
+            lock.unlock();
+            std::memcpy(to + begin, from + begin, end - begin);
+            lock.lock();
+            if (--pending == 0) {
+                done.notify_one();
+            }
+        }
+    }
+
+    std::vector<int> cpus;
+    std::vector<bool> pinned;  // by slot; written once by each worker under the mutex
+    std::vector<std::thread> workers;
+    std::mutex mutex;
+    std::size_t started = 0;  // workers that have pinned themselves
+    std::condition_variable wake;
+    std::condition_variable done;
+    std::uint64_t generation = 0;
+    bool stopping = false;
+    const unsigned char* from = nullptr;
+    unsigned char* to = nullptr;
+    std::size_t bytes = 0;
+    unsigned active = 0;
+    unsigned pending = 0;
+};
 
 // ---------------------------------------------------------------------------------------------
 // Memory
@@ -317,28 +504,51 @@ struct Options {
     bool check = true;
     bool memory = true;
     std::string plugin = ZARVEL_BENCH_PLUGIN;
+    std::string compare;  // a second build timed beside the first; empty for none
     std::string filter;
     Timing timing;
 };
 
+// The timed variants of one case.
+enum Variant { pool, spawn, comparePool, variantCount };
+
 struct Result {
     Case c;
-    Measured render;
+    Measured render[variantCount];
     Measured copy;
-    double ratio() const { return render.median / copy.median; }
+    Measured pinned;
+    // The build's render under the pool against the pinned copy.
+    double ratio(Variant variant = pool) const { return render[variant].median / pinned.median; }
+};
+
+// One build of the plug-in with its own instance and output image.
+struct Build {
+    Build(ZarvelHost::Host& host, const std::string& path)
+        : library(ZarvelHost::PluginLibrary::open(path))
+        , session(host, *library) {
+        if (session.start() != kOfxStatOK) {
+            throw std::runtime_error(path + ": the plug-in failed " + session.failedAction());
+        }
+        session.instance().param("outlineColor").setValue({0.9, 0.45, 0.1, 1.0});
+    }
+
+    std::unique_ptr<ZarvelHost::PluginLibrary> library;
+    ZarvelHost::Session session;
+    std::shared_ptr<ZarvelHost::Image> output;
 };
 
 class Bench {
 public:
     explicit Bench(const Options& options)
         : opts(options)
-        , library(ZarvelHost::PluginLibrary::open(options.plugin))
-        , session(host, *library) {
-        if (session.start() != kOfxStatOK) {
-            throw std::runtime_error("the plug-in failed " + session.failedAction());
+        , copier(2) {
+        builds.push_back(std::make_unique<Build>(host, options.plugin));
+        if (!options.compare.empty()) {
+            builds.push_back(std::make_unique<Build>(host, options.compare));
         }
-        session.instance().param("outlineColor").setValue({0.9, 0.45, 0.1, 1.0});
     }
+
+    std::string copierPlacement() const { return copier.placement(); }
 
     // Peak resident memory of one render beyond what the process held before it, first thing
     // in the process so that no earlier render left memory behind.
@@ -346,27 +556,36 @@ public:
         prepareFrame(frame, Content::shapes);
         setParameters(quality, 15.0);
         host.setCpuCount(2);
+        host.setThreadMode(ThreadMode::Pool);
         const long long before = statusBytes("VmRSS:");
         if (before < 0 || !resetPeak()) {
             std::printf("memory: peak resident memory cannot be measured here\n");
             return;
         }
-        renderOnce();
+        renderOnce(*builds[0]);
         const long long peak = statusBytes("VmHWM:");
         const double mib = 1024.0 * 1024.0;
-        const double field = double(frame.width) * frame.height * sizeof(float);
+        const double field = frame.pixels() * sizeof(float);
         std::printf(
             "memory: %dx%d %s %s %s render, 2 threads: peak resident %.1f MiB above the %.1f MiB "
             "held before (source and destination %.1f MiB each; one float per field pixel would "
             "be %.1f MiB)\n",
             frame.width, frame.height, componentsName(frame.components), depthName(frame.depth),
-            quality == 0 ? "Draft" : "Good", double(peak - before) / mib, double(before) / mib,
+            qualityName(quality), double(peak - before) / mib, double(before) / mib,
             double(imageBytes(*source)) / mib, field / mib);
     }
 
     void run(const std::vector<Case>& cases) {
-        std::printf("%-42s %10s %9s %10s %8s %8s\n", "case", "ms/frame", "Mpixel/s", "copy ms",
-                    "ratio", "samples");
+        if (opts.quick) {
+            std::printf("%-42s %s\n", "case", "checked");
+        } else {
+            std::printf("%-42s %8s %8s %8s %8s %8s %8s", "case", "pool ms", "spawn ms", "Mpix/s",
+                        "copy ms", "pinned", "x pinned");
+            if (builds.size() > 1) {
+                std::printf(" %8s %8s", "cmp ms", "cmp/plg");
+            }
+            std::printf(" %7s\n", "samples");
+        }
         for (const Case& c : cases) {
             if (!opts.filter.empty() && caseName(c).find(opts.filter) == std::string::npos) {
                 continue;
@@ -376,33 +595,40 @@ public:
     }
 
     const std::vector<Result>& results() const { return done; }
+    bool comparing() const { return builds.size() > 1; }
 
 private:
     void prepareFrame(const FrameType& frame, Content content) {
         if (source && currentFrame == frame && currentContent == content) {
             return;
         }
-        output.reset();
-        source.reset();
         expected.reset();
+        for (auto& build : builds) {
+            build->output.reset();
+        }
+        source.reset();
         source = makeSource(frame, content);
-        session.setImage("Source", source);
-        output = session.clip("Output").allocateImage({0, 0, frame.width, frame.height},
-                                                      frame.depth, frame.components);
+        for (auto& build : builds) {
+            build->session.setImage("Source", source);
+            build->output = build->session.clip("Output").allocateImage(
+                {0, 0, frame.width, frame.height}, frame.depth, frame.components);
+        }
         currentFrame = frame;
         currentContent = content;
         copies.clear();
     }
 
     void setParameters(int quality, double width) {
-        session.instance().param("quality").setValue({double(quality)});
-        session.instance().param("outlineWidth").setValue({width});
+        for (auto& build : builds) {
+            build->session.instance().param("quality").setValue({double(quality)});
+            build->session.instance().param("outlineWidth").setValue({width});
+        }
     }
 
-    void renderOnce() {
+    void renderOnce(const Build& build) {
         ZarvelHost::RenderOptions options;
-        options.window = output->bounds();
-        const ZarvelHost::ActionCall call = session.render(options);
+        options.window = build.output->bounds();
+        const ZarvelHost::ActionCall call = build.session.render(options);
         if (call.status != kOfxStatOK) {
             throw std::runtime_error("the render failed with status " +
                                      std::to_string(call.status));
@@ -410,74 +636,119 @@ private:
     }
 
     // The render matches the reference computation byte for byte, or the run stops.
-    void check(const Case& c) {
+    void check(const Case& c, const Build& build, ThreadMode mode) {
         const std::string key = std::to_string(c.quality) + "/" + std::to_string(c.width);
         if (!expected || expectedKey != key) {
-            expected = std::make_unique<ZarvelHost::Image>(output->bounds(), c.frame.depth,
+            expected = std::make_unique<ZarvelHost::Image>(build.output->bounds(), c.frame.depth,
                                                            c.frame.components);
             const ReferenceOutline::Image sourceView = referenceView(*source);
             const double widthPixels = c.width * double(c.frame.height) / 1080.0;
-            ReferenceOutline::render(&sourceView, referenceView(*expected), output->bounds(),
+            ReferenceOutline::render(&sourceView, referenceView(*expected), build.output->bounds(),
                                      c.quality, widthPixels, 0.9, 0.45, 0.1);
             expectedKey = key;
         }
-        std::memset(firstByte(*output), 0xA5, imageBytes(*output));
-        renderOnce();
-        const std::size_t bytes = imageBytes(*output);
-        const unsigned char* a = firstByte(*output);
+        const ZarvelHost::Image& output = *build.output;
+        host.setThreadMode(mode);
+        std::memset(firstByte(output), 0xA5, imageBytes(output));
+        renderOnce(build);
+        const std::size_t bytes = imageBytes(output);
+        const unsigned char* a = firstByte(output);
         const unsigned char* b = firstByte(*expected);
         if (std::memcmp(a, b, bytes) != 0) {
             std::size_t at = 0;
             while (a[at] == b[at]) {
                 ++at;
             }
-            const std::size_t row = at / std::size_t(std::abs(output->rowBytes()));
-            const std::size_t column = (at % std::size_t(std::abs(output->rowBytes()))) /
-                                       std::size_t(output->pixelBytes());
-            throw std::runtime_error(caseName(c) + ": the render differs from the reference at " +
-                                     "pixel (" + std::to_string(column) + ", " +
-                                     std::to_string(row) + ")");
+            const std::size_t row = at / std::size_t(std::abs(output.rowBytes()));
+            const std::size_t column =
+                (at % std::size_t(std::abs(output.rowBytes()))) / std::size_t(output.pixelBytes());
+            throw std::runtime_error(build.library->path() + ", " + caseName(c) +
+                                     (mode == ThreadMode::Pool ? ", pool" : ", spawn per call") +
+                                     ": the render differs from the reference at pixel (" +
+                                     std::to_string(column) + ", " + std::to_string(row) + ")");
         }
+    }
+
+    // A render in the given thread mode, as a timed body.
+    std::function<void()> timedRender(const Build& build, ThreadMode mode) {
+        return [this, &build, mode] {
+            host.setThreadMode(mode);
+            renderOnce(build);
+        };
     }
 
     void runCase(const Case& c) {
         prepareFrame(c.frame, c.content);
         setParameters(c.quality, c.width);
         host.setCpuCount(c.threads);
-        if (opts.check) {
-            check(c);
-        } else {
-            renderOnce();  // warm-up
+        // Checking renders each variant once first, which also warms it up.
+        for (auto& build : builds) {
+            for (ThreadMode mode : {ThreadMode::Pool, ThreadMode::SpawnPerCall}) {
+                if (opts.check) {
+                    check(c, *build, mode);
+                } else {
+                    host.setThreadMode(mode);
+                    renderOnce(*build);
+                }
+            }
         }
-        // The copy of this frame on this many threads, measured once per frame next to its renders.
+        if (opts.quick) {
+            // The copies once each, so the smoke test runs every part of the program.
+            copyFrame(*source, *builds[0]->output, c.threads);
+            copier.copy(*source, *builds[0]->output, c.threads);
+            std::printf("%-42s %s\n", caseName(c).c_str(),
+                        opts.check ? "pool, spawn per call" : "not checked");
+            std::fflush(stdout);
+            return;
+        }
+        // The copies of this frame on this many threads, measured once per frame.
         auto copy = copies.find(c.threads);
         if (copy == copies.end()) {
+            const ZarvelHost::Image& to = *builds[0]->output;
             copy = copies
-                       .emplace(c.threads, measure(opts.timing, evictor,
-                                                   [&] { copyFrame(*source, *output, c.threads); }))
+                       .emplace(c.threads,
+                                measureInTurn(opts.timing, evictor,
+                                              {[&] { copyFrame(*source, to, c.threads); },
+                                               [&] { copier.copy(*source, to, c.threads); }}))
                        .first;
         }
-        Result r{c, measure(opts.timing, evictor, [&] { renderOnce(); }), copy->second};
-        const double megapixels = double(c.frame.width) * c.frame.height / 1e6;
-        std::printf("%-42s %10.2f %9.0f %10.2f %8.2f %8d\n", caseName(c).c_str(), r.render.median,
-                    megapixels / (r.render.median / 1e3), r.copy.median, r.ratio(),
-                    r.render.samples);
+        std::vector<std::function<void()>> bodies = {
+            timedRender(*builds[0], ThreadMode::Pool),
+            timedRender(*builds[0], ThreadMode::SpawnPerCall)};
+        if (comparing()) {
+            bodies.push_back(timedRender(*builds[1], ThreadMode::Pool));
+        }
+        const std::vector<Measured> renders = measureInTurn(opts.timing, evictor, bodies);
+        Result r;
+        r.c = c;
+        std::copy(renders.begin(), renders.end(), r.render);
+        r.copy = copy->second[0];
+        r.pinned = copy->second[1];
+        const double megapixels = c.frame.pixels() / 1e6;
+        std::printf("%-42s %8.2f %8.2f %8.0f %8.2f %8.2f %8.2f", caseName(c).c_str(),
+                    r.render[pool].median, r.render[spawn].median,
+                    megapixels / (r.render[pool].median / 1e3), r.copy.median, r.pinned.median,
+                    r.ratio());
+        if (comparing()) {
+            std::printf(" %8.2f %8.2f", r.render[comparePool].median,
+                        r.render[comparePool].median / r.render[pool].median);
+        }
+        std::printf(" %7d\n", r.render[pool].samples);
         std::fflush(stdout);
         done.push_back(r);
     }
 
     Options opts;
     ZarvelHost::Host host;
-    std::unique_ptr<ZarvelHost::PluginLibrary> library;
-    ZarvelHost::Session session;
+    PinnedCopier copier;
+    std::vector<std::unique_ptr<Build>> builds;
     Evictor evictor;
     std::shared_ptr<ZarvelHost::Image> source;
-    std::shared_ptr<ZarvelHost::Image> output;
     std::unique_ptr<ZarvelHost::Image> expected;
     std::string expectedKey;
     FrameType currentFrame{0, 0, PixelDepth::Byte, PixelComponents::RGBA};
     Content currentContent = Content::empty;
-    std::map<unsigned, Measured> copies;
+    std::map<unsigned, std::vector<Measured>> copies;  // copy, pinned copy; by thread count
     std::vector<Result> done;
 };
 
@@ -485,40 +756,33 @@ private:
 // Targets
 // ---------------------------------------------------------------------------------------------
 
-bool sameButFor(const Case& a, const Case& b, bool frameSize, bool quality, bool width,
-                bool threads) {
+bool sameButFor(const Case& a, const Case& b, bool frameSize, bool quality, bool threads) {
     return a.content == b.content && a.frame.depth == b.frame.depth &&
-           a.frame.components == b.frame.components &&
+           a.frame.components == b.frame.components && a.width == b.width &&
            (frameSize || (a.frame.width == b.frame.width && a.frame.height == b.frame.height)) &&
-           (quality || a.quality == b.quality) && (width || a.width == b.width) &&
-           (threads || a.threads == b.threads);
+           (quality || a.quality == b.quality) && (threads || a.threads == b.threads);
 }
 
 const char* verdict(bool met) {
-    return met ? "met" : "MISSED";
+    return met ? "met" : "NOT MET";
 }
 
-void reportTargets(const std::vector<Result>& results) {
-    std::printf("\ntargets (medians; ratios to the same-run copy of the frame):\n");
-    for (const Result& r : results) {
-        const Case& c = r.c;
-        if (c.frame.components != PixelComponents::RGBA || c.quality != 1 || c.width != 15.0 ||
-            c.threads != 2) {
-            continue;
-        }
-        if (c.frame == hd8 && (c.content == Content::shapes || c.content == Content::text)) {
-            const double limit = c.content == Content::shapes ? 3.0 : 7.0;
-            std::printf("  1080p RGBA 8-bit Good w15 %s, 2 threads: %.2f x copy (<= %.0f): %s\n",
-                        ZarvelBench::contentName(c.content), r.ratio(), limit,
-                        verdict(r.ratio() <= limit));
-        }
-        if (c.frame.height == 2160 && c.frame.depth == PixelDepth::Float &&
-            (c.content == Content::shapes || c.content == Content::text)) {
-            std::printf("  4K RGBA float Good w15 %s, 2 threads: %.2f x copy (<= 2.5): %s\n",
-                        ZarvelBench::contentName(c.content), r.ratio(), verdict(r.ratio() <= 2.5));
-        }
-    }
-    // Draft against Good on the same frame, width and threads.
+bool isDrawn(const Case& c) {
+    return c.content == Content::shapes || c.content == Content::text;
+}
+
+// 1080p RGBA 8-bit, 2 threads, width 15, shapes or text.
+bool isMainCase(const Case& c) {
+    return c.frame == hd8 && c.width == 15.0 && c.threads == 2 && isDrawn(c);
+}
+
+// The targets, for one build's renders under the pool.
+void reportTargets(const std::vector<Result>& results, Variant variant, const char* build) {
+    std::printf("\ntargets for %s (medians under the host's pool; 'copy' is the pinned copy of "
+                "the same frame):\n",
+                build);
+    auto time = [variant](const Result& r) { return r.render[variant].median; };
+    // Draft against Good on every frame, width, depth and thread count.
     int pairs = 0;
     int slower = 0;
     double worst = 0.0;
@@ -528,102 +792,158 @@ void reportTargets(const std::vector<Result>& results) {
             continue;
         }
         for (const Result& g : results) {
-            if (g.c.quality == 1 && sameButFor(d.c, g.c, false, true, false, false)) {
-                ++pairs;
-                const double ratio = d.render.median / g.render.median;
-                slower += ratio > 1.0 ? 1 : 0;
-                if (ratio > worst) {
-                    worst = ratio;
-                    worstName = caseName(d.c);
-                }
+            if (g.c.quality != 1 || !sameButFor(d.c, g.c, false, true, false)) {
+                continue;
+            }
+            ++pairs;
+            const double ratio = time(d) / time(g);
+            slower += ratio > 1.0 ? 1 : 0;
+            if (ratio > worst) {
+                worst = ratio;
+                worstName = caseName(d.c);
+            }
+            if (isMainCase(d.c)) {
+                std::printf("  Draft <= 0.8 x Good, 1080p RGBA 8-bit w15 %s: %.2f: %s\n",
+                            ZarvelBench::contentName(d.c.content), ratio, verdict(ratio <= 0.8));
             }
         }
     }
     if (pairs > 0) {
-        std::printf("  Draft never slower than Good: %d of %d pairs slower; worst Draft/Good %.2f "
+        std::printf("  Draft <= Good everywhere: %d of %d pairs slower; worst Draft/Good %.2f "
                     "(%s): %s\n",
                     slower, pairs, worst, worstName.c_str(), verdict(slower == 0));
     }
-    // Two threads against one.
-    double leastGain = 1e9;
-    std::string leastName;
+    // Good against the pinned copy.
+    const FrameType hdAlpha{1920, 1080, PixelDepth::Byte, PixelComponents::Alpha};
+    const FrameType uhdFloat{3840, 2160, PixelDepth::Float, PixelComponents::RGBA};
+    for (const Result& r : results) {
+        const Case& c = r.c;
+        if (c.quality != 1 || c.width != 15.0 || c.threads != 2 || !isDrawn(c)) {
+            continue;
+        }
+        const double ratio = time(r) / r.pinned.median;
+        const char* content = ZarvelBench::contentName(c.content);
+        double limit = 0.0;
+        std::string what;
+        if (c.frame == hd8) {
+            limit = c.content == Content::shapes ? 3.0 : 5.0;
+            what = "1080p RGBA 8-bit";
+        } else if (c.frame == hdAlpha && c.content == Content::shapes) {
+            limit = 5.0;
+            what = "1080p Alpha 8-bit";
+        } else if (c.frame == uhdFloat) {
+            limit = 2.0;
+            what = "4K RGBA float";
+        } else {
+            continue;
+        }
+        std::printf("  %s Good w15 %s: %.2f x copy (<= %.0f): %s\n", what.c_str(), content, ratio,
+                    limit, verdict(ratio <= limit));
+    }
+    // Two threads against one under the pool.
     for (const Result& two : results) {
-        if (two.c.threads != 2) {
+        if (two.c.threads != 2 || !(two.c.frame == hd8) || two.c.width != 15.0 || !isDrawn(two.c)) {
             continue;
         }
         for (const Result& one : results) {
-            if (one.c.threads != 1 || !sameButFor(two.c, one.c, false, false, false, true)) {
-                continue;
-            }
-            const double gain = one.render.median / two.render.median;
-            const double copyGain = one.copy.median / two.copy.median;
-            if (two.c.frame.height == 1080 && two.c.frame.depth == PixelDepth::Byte &&
-                gain < leastGain) {
-                leastGain = gain;
-                leastName = caseName(two.c);
-            }
-            if (two.c.frame.height == 2160 && two.c.frame.depth == PixelDepth::Float &&
-                two.c.frame.components == PixelComponents::RGBA) {
-                std::printf("  4K RGBA float %s %s: 2 threads %.2f x faster than 1 (the copy "
-                            "%.2f x): %s\n",
-                            two.c.quality == 0 ? "Draft" : "Good",
-                            ZarvelBench::contentName(two.c.content), gain, copyGain,
-                            verdict(gain >= copyGain * 0.95));
+            if (one.c.threads == 1 && sameButFor(two.c, one.c, false, false, true)) {
+                const double gain = time(one) / time(two);
+                std::printf("  pool, 1080p RGBA 8-bit %s w15 %s: 2 threads %.2f x faster than 1 "
+                            "(>= 1.7): %s\n",
+                            qualityName(two.c.quality), ZarvelBench::contentName(two.c.content),
+                            gain, verdict(gain >= 1.7));
             }
         }
     }
-    if (leastName.size() > 0) {
-        std::printf("  1080p 8-bit: 2 threads at least %.2f x faster than 1 (>= 1.7; least: "
-                    "%s): %s\n",
-                    leastGain, leastName.c_str(), verdict(leastGain >= 1.7));
-    }
-    // Pixels: 4K against 1080p.
-    double worstScale = 0.0;
-    std::string scaleName;
+    // 8K against 4K, per pixel.
     for (const Result& big : results) {
-        if (big.c.frame.height != 2160) {
+        if (big.c.frame.height != 4320) {
             continue;
         }
         for (const Result& small : results) {
-            if (small.c.frame.height == 1080 &&
-                sameButFor(big.c, small.c, true, false, false, false)) {
-                const double scale = big.render.median / small.render.median;
-                if (scale > worstScale) {
-                    worstScale = scale;
-                    scaleName = caseName(big.c);
-                }
+            if (small.c.frame.height != 2160 || !sameButFor(big.c, small.c, true, false, false)) {
+                continue;
             }
-        }
-    }
-    if (!scaleName.empty()) {
-        std::printf("  4K at most 4.5 x 1080p on the same content: worst %.2f x (%s): %s\n",
-                    worstScale, scaleName.c_str(), verdict(worstScale <= 4.5));
-    }
-    // Width: 160 pixels against 15, and the step from 15 to 20.
-    for (const Result& wide : results) {
-        if (wide.c.width != 160.0) {
-            continue;
-        }
-        for (const Result& base : results) {
-            if (base.c.width == 15.0 && sameButFor(wide.c, base.c, false, false, true, false)) {
-                const double growth = wide.render.median / base.render.median;
-                std::printf("  width 160 px at most 3 x width 15 (%s): %.2f x: %s\n",
-                            caseName(wide.c).c_str(), growth, verdict(growth <= 3.0));
+            const double perPixel =
+                (time(big) / big.c.frame.pixels()) / (time(small) / small.c.frame.pixels());
+            std::string name = caseName(big.c);
+            if (big.c.quality == 1) {
+                std::printf("  8K per pixel <= 1.5 x 4K, %s: %.2f: %s\n", name.c_str(), perPixel,
+                            verdict(perPixel <= 1.5));
+            } else {
+                std::printf("  8K per pixel against 4K, %s: %.2f (no target)\n", name.c_str(),
+                            perPixel);
             }
         }
     }
 }
 
+// Two threads against one in every mode, beside the pinned copy's gain.
+void reportThreadGains(const std::vector<Result>& results) {
+    bool header = false;
+    for (const Result& two : results) {
+        if (two.c.threads != 2) {
+            continue;
+        }
+        for (const Result& one : results) {
+            if (one.c.threads != 1 || !sameButFor(two.c, one.c, false, false, true)) {
+                continue;
+            }
+            if (!header) {
+                std::printf("\n2 threads against 1 (times of 1 over 2):\n%-42s %8s %8s %8s\n",
+                            "case", "pool", "spawn", "pinned");
+                header = true;
+            }
+            std::printf("%-42s %8.2f %8.2f %8.2f\n", caseName(two.c).c_str(),
+                        one.render[pool].median / two.render[pool].median,
+                        one.render[spawn].median / two.render[spawn].median,
+                        one.pinned.median / two.pinned.median);
+        }
+    }
+}
+
+// The compared build against the first, case by case.
+void reportComparison(const std::vector<Result>& results, const std::string& plugin,
+                      const std::string& compare) {
+    if (results.empty()) {
+        return;
+    }
+    std::vector<double> ratios;
+    const Result* worst = &results.front();
+    const Result* bestCase = &results.front();
+    auto ratio = [](const Result& r) {
+        return r.render[comparePool].median / r.render[pool].median;
+    };
+    int slower = 0;
+    for (const Result& r : results) {
+        ratios.push_back(ratio(r));
+        worst = ratio(r) > ratio(*worst) ? &r : worst;
+        bestCase = ratio(r) < ratio(*bestCase) ? &r : bestCase;
+        slower += ratio(r) > 1.05 ? 1 : 0;
+    }
+    const Measured summary = summarise(ratios);
+    std::printf("\n%s against %s (pool, time over time): median %.2f, best %.2f (%s), worst %.2f "
+                "(%s); %d of %zu cases more than 5 %% slower\n",
+                compare.c_str(), plugin.c_str(), summary.median, ratio(*bestCase),
+                caseName(bestCase->c).c_str(), ratio(*worst), caseName(worst->c).c_str(), slower,
+                results.size());
+}
+
 void usage() {
     std::printf(
-        "usage: zarvel_bench [--quick] [--plugin PATH] [--filter TEXT] [--min-time SECONDS]\n"
-        "                    [--no-check] [--no-memory]\n"
+        "usage: zarvel_bench [--quick] [--plugin PATH] [--compare PATH] [--filter TEXT]\n"
+        "                    [--min-time SECONDS] [--no-check] [--no-memory]\n"
         "Renders whole frames through Zarvel.ofx and prints, per case, the median time per\n"
-        "frame, Mpixel/s and the ratio to a copy of the frame's bytes on the same threads.\n"
-        "  --quick       a few 1080p cases, briefly (the ctest smoke test; no timing claims)\n"
+        "frame with the host's thread pool and with threads started per call, Mpixel/s, the\n"
+        "copy of the frame's bytes (threads started per copy, and threads pinned one per core)\n"
+        "and the ratio of the pool's render to the pinned copy.\n"
+        "  --quick       a few 1080p cases, checked in both thread modes, not timed (the ctest\n"
+        "                smoke test)\n"
         "  --plugin      the Zarvel.ofx to load (default: the one built in this tree)\n"
+        "  --compare     a second Zarvel.ofx, timed beside the first case by case (samples in\n"
+        "                turn), with the ratio of its time to the first's\n"
         "  --filter      only cases whose name contains TEXT, e.g. '1920x1080 RGBA 8-bit Good'\n"
-        "  --min-time    timed seconds per measurement, at least (default 0.4)\n"
+        "  --min-time    timed seconds per variant and case, at least (default 0.4)\n"
         "  --no-check    skip the byte-for-byte comparison with the reference computation\n"
         "  --no-memory   skip the peak-memory measurement of a 4K float render\n");
 }
@@ -645,6 +965,8 @@ int main(int argc, char** argv) {
             options.quick = true;
         } else if (arg == "--plugin") {
             options.plugin = value();
+        } else if (arg == "--compare") {
+            options.compare = value();
         } else if (arg == "--filter") {
             options.filter = value();
         } else if (arg == "--min-time") {
@@ -663,20 +985,31 @@ int main(int argc, char** argv) {
         }
     }
     if (options.quick) {
-        options.timing = {0.02, 2, 20};
         options.memory = false;
+    }
+    if (!options.compare.empty() && options.compare == options.plugin) {
+        // The loader would hand back the same library, loaded once for two sessions.
+        std::fprintf(stderr, "zarvel_bench: --compare names the --plugin file; copy it to time a "
+                             "build against itself\n");
+        return 2;
     }
     try {
         Bench bench(options);
-        std::printf("zarvel_bench: %s, %u hardware threads%s\n", options.plugin.c_str(),
-                    std::thread::hardware_concurrency(),
-                    options.quick ? ", quick (no timing claims)" : "");
+        std::printf("zarvel_bench: %s%s%s, %u hardware threads, pinned copy on %s%s\n",
+                    options.plugin.c_str(), options.compare.empty() ? "" : " against ",
+                    options.compare.c_str(), std::thread::hardware_concurrency(),
+                    bench.copierPlacement().c_str(), options.quick ? ", quick (not timed)" : "");
         if (options.memory && options.filter.empty()) {
             bench.reportMemory({3840, 2160, PixelDepth::Float, PixelComponents::RGBA}, 1);
         }
         bench.run(options.quick ? quickCases() : fullCases());
         if (!options.quick) {
-            reportTargets(bench.results());
+            reportThreadGains(bench.results());
+            reportTargets(bench.results(), pool, options.plugin.c_str());
+            if (bench.comparing()) {
+                reportTargets(bench.results(), comparePool, options.compare.c_str());
+                reportComparison(bench.results(), options.plugin, options.compare);
+            }
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "zarvel_bench: %s\n", e.what());
