@@ -217,7 +217,7 @@ Frame& frame(int index) {
 void tuneEngine(K::FastOutline& engine) {
     if (const char* simd = std::getenv("ZARVEL_SIMD")) {
         const std::string level = simd;
-        engine.limitSimd(level == "sse2"   ? K::SimdLevel::sse2
+        engine.limitSimd(level == "sse2"   ? K::SimdLevel::baseline
                          : level == "avx2" ? K::SimdLevel::avx2
                                            : K::SimdLevel::avx512);
     }
@@ -226,7 +226,7 @@ void tuneEngine(K::FastOutline& engine) {
         int bands = 0;
         int blockRows = 0;
         if (std::sscanf(units, "%d,%d,%d", &stripe, &bands, &blockRows) == 3) {
-            engine.setWorkUnits(stripe, bands, blockRows);
+            engine.setWorkUnits({stripe, bands, blockRows});
         }
     }
 }

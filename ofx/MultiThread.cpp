@@ -9,19 +9,23 @@
 namespace OFX {
 namespace MultiThread {
 
+unsigned int hostCpuCount() {
+    unsigned int cpus = 1;
+    const OfxMultiThreadSuiteV1* suite =
+        requireSuite(hostSuites.multiThreadSuite, kOfxMultiThreadSuite);
+    // A host that can't tell its CPU count gets a one-thread run; not worth an error.
+    return suite->multiThreadNumCPUs(&cpus) == kOfxStatOK ? std::min(cpus, mostHostThreads) : 1;
+}
+
 Processor::~Processor() = default;
 
 void Processor::runThreads(unsigned int threadCount) {
+    runOnHost(threadCount == 0 ? hostCpuCount() : threadCount);
+}
+
+void Processor::runOnHost(unsigned int threadCount) {
     failureClaimed.store(false, std::memory_order_relaxed);
     firstFailure = nullptr;
-    if (threadCount == 0) {
-        unsigned int cpus = 1;
-        const OfxMultiThreadSuiteV1* suite =
-            requireSuite(hostSuites.multiThreadSuite, kOfxMultiThreadSuite);
-        // A host that can't tell its CPU count gets a one-thread run; not worth an error.
-        threadCount =
-            suite->multiThreadNumCPUs(&cpus) == kOfxStatOK ? std::min(cpus, mostHostThreads) : 1;
-    }
     if (threadCount == 1) {
         threadBody(0, 1);
         return;
@@ -72,10 +76,21 @@ ImageProcessor::ImageProcessor(ImageEffect& effectInstance)
 ImageProcessor::~ImageProcessor() = default;
 
 void ImageProcessor::threadBody(unsigned int threadIndex, unsigned int threadCount) {
-    processWindow(bandOfThread(window, threadIndex, threadCount));
+    processPhase(runningPhase, threadIndex, threadCount);
 }
 
 void ImageProcessor::beforeThreads() {}
+
+unsigned int ImageProcessor::phaseCount() const {
+    return 1;
+}
+
+void ImageProcessor::processPhase(unsigned int /*phase*/, unsigned int threadIndex,
+                                  unsigned int threadCount) {
+    processWindow(bandOfThread(window, threadIndex, threadCount));
+}
+
+void ImageProcessor::processWindow(const OfxRectI& /*band*/) {}
 
 void ImageProcessor::afterThreads() {}
 
@@ -83,8 +98,13 @@ void ImageProcessor::run() {
     if (!dstImage || window.x2 <= window.x1 || window.y2 <= window.y1) {
         return;
     }
+    hostThreads = MultiThread::hostCpuCount();
     beforeThreads();
-    runThreads(0);
+    const unsigned int phases = phaseCount();
+    for (unsigned int phase = 0; phase < phases; ++phase) {
+        runningPhase = phase;
+        runOnHost(hostThreads);
+    }
     afterThreads();
 }
 

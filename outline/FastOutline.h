@@ -3,53 +3,31 @@
 // The fast outline engine: renders a window of outlined pixels straight from source pixels into
 // destination pixels, bit for bit as the straightforward pipeline of OutlineKernel.h gives them
 // (classify the whole field, transform it, apply the output rule to every window pixel), but
-// without ever building the whole distance field.
+// without building the whole distance field on its fast paths.
 //
-// Why an exact shortcut exists:
-// - Only transformed values up to the outline width change a pixel (anything above gives zero),
-//   so with K = ceil(width) a pixel depends on source pixels at most K + 6 pixels away.
+// A render is planned first (RenderPlan.h: the path, the reach, the tiles, the scratch, the
+// phases), then run phase by phase; the paths' renderers live in outline/engine/, one file
+// each, over a table of vector kernels chosen by instruction set. Only transformed values up to
+// the outline width change a pixel, so a pixel depends only on source pixels within the reach
+// (see the reach rule in RenderPlan.h) and the window can be cut into tiles that are computed
+// on their own:
 // - Good and Best: every value that can reach the output is the square root of a whole number
-//   n = min over rows (dy² + r²), r being the row distance of the row pass. The engine computes n
-//   in integers, capped above (K + 1)², which equals the single-precision lower envelope for
-//   every value that matters on fields up to 4088 rows high: there every sum the envelope forms
-//   for such a value is an integer below 2^24, so its boundaries are exact quotients, and two
-//   parabolas whose roots are fewer than 4096 rows apart differ at a whole row by at least
-//   1/(2 × 4096), more than half a unit in the last place of any boundary below 4096.
+//   n = min over rows (dy² + r²), r being the row distance of the row pass; a tile computes n
+//   in integers, capped above (K + 1)², which equals the single-precision lower envelope on
+//   fields up to exactEnvelopeRows rows high.
 // - Draft: the chamfer recurrences are evaluated with the same single-precision additions for
-//   every element; a value up to K depends only on elements within K + 2 steps, so a tile is
-//   computed on its own with a margin of K + 6 pixels on every side.
-//
-// Work is cut into tiles: vertical stripes of the window (whole rows unless the ring of rows a
-// tile keeps would pass a budget of a few MiB) cut into bands of rows. Each tile streams its rows
-// once, plus the rows within reach above and below, keeping a ring of recent rows: Good
-// classifies and measures rows as they arrive and writes an output row once every row within
-// reach has been seen; Draft runs the chamfer passes as a wavefront over bands of rows (see
-// FastOutline.cpp), only over the columns of a band that hold a far pixel with a source within
-// reach + 2: elsewhere a pass leaves every value as it is, or lowers far values to values still
-// beyond the reach, which change no output; pixels there are written as zeros without looking
-// at their values, and a band's rows are written as soon as its backward pass has finished them.
+//   every element, over the tile and a margin.
 // Tiles are independent, so any number of threads can take them in any order; results never
-// depend on the thread count or the order.
-//
-// Widths above 254 pixels (or below 0, or not a number), and at Good fields more than 4088 rows
-// high, fall back to the straightforward pipeline on a whole field (one float per field pixel,
-// three phases), which is exact by construction. On those tall fields the single-precision lower
-// envelope rounds squared row positions above 2^24 and can pick a parabola one unit off the true
-// one; the output is the straightforward pipeline's, rounding included, so the fast path steps
-// aside. Draft is exact on the fast path at any size.
+// depend on the thread count, the order or the work units. Widths beyond fastReachLimit (or
+// below 0, or not a number), and at Good taller fields, take the straightforward pipeline on a
+// whole field (one float per field pixel, three phases), which is exact by construction.
 
 #include <cstddef>
 #include <memory>
 
-namespace OutlineKernel {
+#include "outline/RenderPlan.h"
 
-/// Integer rectangle in pixel coordinates; x2 and y2 exclusive. Empty when x2 ≤ x1 or y2 ≤ y1.
-struct PixelRect {
-    int x1 = 0;
-    int y1 = 0;
-    int x2 = 0;
-    int y2 = 0;
-};
+namespace OutlineKernel {
 
 /// A view of packed pixels in memory someone else owns. `data` points to the pixel at
 /// (bounds.x1, bounds.y1); pixel (x, y) lies (y − bounds.y1) × rowBytes bytes and
@@ -72,32 +50,27 @@ struct FastOutlineSettings {
     double blue = 1.0;
 };
 
-/// Instruction sets the engine's vector code can use. Every level gives identical results.
-enum class SimdLevel { sse2, avx2, avx512 };
-
-/// The best level this processor supports.
-SimdLevel detectedSimdLevel();
-
 /// One render of the outline into a window of a destination image.
 ///
 /// Use: `prepare` on the calling thread, then for each phase from 0 to `phaseCount()` − 1 run
 /// `runPhase(phase, t, n)` for every t from 0 to n − 1 (n at most the thread count given to
 /// `prepare`), concurrently or one after another in any order, and let every call of a phase
-/// return before the next phase starts. Calls of one phase never wait for each other. The
-/// destination pixels written are exactly those the straightforward pipeline writes:
+/// return before the next phase starts. Calls of one phase never wait for each other: they take
+/// the phase's tasks from a shared counter, so a host that runs its threads one after another,
+/// or fewer at a time, gives the same result. The destination pixels written are exactly those
+/// the straightforward pipeline writes:
+/// - the window is clipped to the destination's bounds; nothing outside it is ever written;
 /// - window rows outside `fieldBounds` are not touched;
 /// - in the other window rows, pixels outside `fieldBounds` become zero, and every other pixel
 ///   gets the output rule (`applyOutputRule`) of its transformed value, the settings and the
 ///   source pixel at the same coordinates (none where the source has no pixel);
 /// - the field is classified from the source alpha at the same coordinates (no pixel: far).
-/// Destination pixels outside the window are never written; different calls of a phase never
-/// write the same bytes. The source is only read. The source and destination must not overlap.
+/// Different calls of a phase never write the same bytes. The source is only read. The source
+/// and destination must not overlap.
 ///
-/// Working memory: the fast path holds scratch for min(maxThreads, tiles) threads, each a ring of
-/// rows of one stripe of the window (Good: 2 × ceil(width) + 1 rows of 3 bytes per pixel; Draft:
-/// a block of at least 256 rows plus the reach, of 9 bytes per pixel), at most 12 MiB (Good) or
-/// 16 MiB (Draft) per thread; the whole-field path one float per field pixel plus a row and a
-/// column of scratch per thread.
+/// Working memory: the fast paths hold scratch for min(maxThreads, tiles) threads, each a ring of
+/// rows of one stripe of the window, within a budget of a few MiB per thread; the whole-field
+/// path one float per field pixel plus a row and a column of scratch per thread.
 ///
 /// Not thread-safe apart from concurrent `runPhase` calls of one phase. The object can be
 /// prepared and run again; it keeps its memory between renders and grows it when needed.
@@ -112,22 +85,23 @@ public:
     /// processor has). Takes effect at the next `prepare`.
     void limitSimd(SimdLevel level);
 
-    /// Overrides how the window is cut into tiles: the stripe width (pixels), the number of
-    /// bands of rows, and at Draft the rows per backward block (for tests that want many seams
-    /// on small fields, and for tuning); 0 keeps the automatic choice. Results never depend on
-    /// them. Takes effect at the next `prepare`.
-    void setWorkUnits(int stripeWidth, int bands, int blockRows);
+    /// Forces work units (see WorkUnits; 0 keeps the plan's choice), for tests that want many
+    /// seams on small fields and for tuning. Takes effect at the next `prepare`.
+    void setWorkUnits(const WorkUnits& units);
 
-    /// Sizes and allocates everything for one render of `window` (pixel coordinates; already
-    /// clipped to the destination's bounds) with the field over `fieldBounds`. PIX is unsigned
-    /// char, unsigned short or float, nComponents 4 (RGBA) or 1 (alpha); the source and
-    /// destination views have that type. `maxThreads` (at least 1) is the largest thread count
-    /// any phase will be run with. The views, rectangles and settings are copied; the pixel
-    /// memory must stay valid until the last phase has returned. Throws std::bad_alloc.
+    /// Plans and allocates everything for one render of `window` (pixel coordinates) with the
+    /// field over `fieldBounds`. PIX is unsigned char, unsigned short or float, nComponents 4
+    /// (RGBA) or 1 (alpha); the source and destination views have that type. `maxThreads` (at
+    /// least 1) is the largest thread count any phase will be run with. The views, rectangles
+    /// and settings are copied; the pixel memory must stay valid until the last phase has
+    /// returned. Throws std::bad_alloc.
     template <class PIX, int nComponents>
     void prepare(const PixelView<const PIX>& source, const PixelView<PIX>& destination,
                  const PixelRect& fieldBounds, const PixelRect& window,
                  const FastOutlineSettings& settings, unsigned maxThreads);
+
+    /// The plan of the prepared render.
+    const RenderPlan& plan() const;
 
     /// Number of phases of the prepared render (0 when there is nothing to write).
     int phaseCount() const;
@@ -144,11 +118,10 @@ public:
     void runPhase(int phase, unsigned threadIndex, unsigned threadCount);
 
     /// Bytes of working memory the prepared render holds (scratch of every thread and, on the
-    /// fallback path, the whole field).
+    /// whole-field path, the field).
     std::size_t workingBytes() const;
 
-    /// True when the prepared render uses the straightforward whole-field pipeline (widths
-    /// above the reach of the fast path).
+    /// True when the prepared render uses the straightforward whole-field pipeline.
     bool usesWholeField() const;
 
     struct State;

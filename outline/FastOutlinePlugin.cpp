@@ -8,6 +8,7 @@
 #include <new>
 
 #include "ofx/Core.h"
+#include "outline/RenderPlan.h"
 
 // ---------------------------------------------------------------------------------------------
 // Geometry
@@ -48,10 +49,6 @@ double regionPadding(double width, double sourceHeight) {
         }
     }
     return pad;
-}
-
-int sourceReach(double widthPixels) {
-    return fieldMargin(widthPixels) - 4;
 }
 
 double drawnWidthPixels(double width, const OfxRectI& rod, const OfxRectI& bounds) {
@@ -247,7 +244,7 @@ void FastOutlinePlugin::onGetRegionsOfInterest(const OFX::RegionsOfInterestArgum
         // Output rows at this scale, with a pixel of rounding at each edge.
         const double rows =
             (std::max(sourceHeight, 0.0) + 2.0 * pad) * usableScale(args.renderScale.y) + 2.0;
-        const int reach = OutlineGeometry::sourceReach(
+        const int reach = OutlineKernel::sourceReach(
             std::isfinite(rows) ? rows / 1080.0 * OutlineGeometry::usableWidth(width) : 0.0);
         const double padX = std::max(pad, reach / usableScale(args.renderScale.x));
         const double padY = std::max(pad, reach / usableScale(args.renderScale.y));

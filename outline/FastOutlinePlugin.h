@@ -50,10 +50,6 @@ double usableWidth(double width);
 /// as 0. Never NaN or infinite.
 double regionPadding(double width, double sourceHeight);
 
-/// Pixels of source beyond a destination pixel that its value can depend on, for a drawn width
-/// of `widthPixels`: ceil(width) + 4 (see `fieldMargin`). Unusable widths count as 0.
-int sourceReach(double widthPixels);
-
 /// The drawn width in destination pixels: (`rod` rows / 1080) × `width` (`usableWidth`), where
 /// `rod` is the destination image's region of definition, or its `bounds` when the rod holds no
 /// pixel. In a full-frame render both are the same.
@@ -106,9 +102,9 @@ public:
                                  OfxRectD& rod) override;
 
     /// Asks for the source over the region of interest enlarged by the region padding, and at
-    /// least by `sourceReach` of the drawn width (in pixels at `args.renderScale`), so that a
-    /// tile's outline is the frame's outline there. An unusable width enlarges nothing. Nothing
-    /// is asked for the output clip.
+    /// least by `OutlineKernel::sourceReach` of the drawn width (in pixels at `args.renderScale`;
+    /// the reach rule of outline/RenderPlan.h), so that a tile's outline is the frame's outline
+    /// there. An unusable width enlarges nothing. Nothing is asked for the output clip.
     void onGetRegionsOfInterest(const OFX::RegionsOfInterestArguments& args,
                                 OFX::RegionOfInterestSetter& rois) override;
 

@@ -8,7 +8,6 @@
 #include <limits>
 #include <type_traits>
 
-#include "ofx/Core.h"
 #include "outline/OutlineKernel.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -19,26 +18,12 @@ namespace OutlineGeometry {
 
 namespace {
 
-// Wider than any frame a host can hand over; growing an int rectangle by it stays far inside
-// 64-bit arithmetic.
-constexpr std::int64_t largestMargin = std::int64_t(1) << 30;
-
 int clampToInt(std::int64_t value) {
     return int(std::clamp<std::int64_t>(value, std::numeric_limits<int>::min(),
                                         std::numeric_limits<int>::max()));
 }
 
 }  // namespace
-
-int fieldMargin(double widthPixels) {
-    if (!(widthPixels > 0.0)) {
-        return 8;
-    }
-    if (widthPixels >= double(largestMargin)) {
-        return int(largestMargin);
-    }
-    return int(std::min<std::int64_t>(std::int64_t(std::ceil(widthPixels)) + 8, largestMargin));
-}
 
 OfxRectI intersection(const OfxRectI& a, const OfxRectI& b) {
     return {std::max(a.x1, b.x1), std::max(a.y1, b.y1), std::min(a.x2, b.x2), std::min(a.y2, b.y2)};
@@ -55,7 +40,7 @@ OfxRectI fieldBounds(const OfxRectI& window, const OfxRectI& bounds, const OfxRe
         area = {std::min(rod.x1, bounds.x1), std::min(rod.y1, bounds.y1),
                 std::max(rod.x2, bounds.x2), std::max(rod.y2, bounds.y2)};
     }
-    const std::int64_t margin = fieldMargin(widthPixels);
+    const std::int64_t margin = OutlineKernel::computedMargin(widthPixels);
     const OfxRectI grown = {clampToInt(written.x1 - margin), clampToInt(written.y1 - margin),
                             clampToInt(written.x2 + margin), clampToInt(written.y2 + margin)};
     return intersection(grown, area);
@@ -91,18 +76,6 @@ OutlineKernel::PixelRect pixelRect(const OfxRectI& rect) {
     return {rect.x1, rect.y1, rect.x2, rect.y2};
 }
 
-// The thread count the run's multiThread calls will ask for, as runThreads works it out: the
-// host's CPU count, 1 when it can't tell; at least 1 for sizing scratch.
-unsigned hostThreadCount() {
-    unsigned int cpus = 1;
-    const OfxMultiThreadSuiteV1* suite =
-        OFX::requireSuite(OFX::hostSuites.multiThreadSuite, kOfxMultiThreadSuite);
-    if (suite->multiThreadNumCPUs(&cpus) != kOfxStatOK) {
-        cpus = 1;
-    }
-    return std::max(1u, cpus);
-}
-
 }  // namespace
 
 FastOutlineProcessorBase::FastOutlineProcessorBase(OFX::ImageEffect& effectInstance)
@@ -131,45 +104,21 @@ bool FastOutlineProcessorBase::rowAborted(void* processor) {
     return static_cast<FastOutlineProcessorBase*>(processor)->effect.abortRequested();
 }
 
-bool FastOutlineProcessorBase::prepareRun(const OfxRectI& area, unsigned threads) {
+void FastOutlineProcessorBase::beforeThreads() {
     if (srcImage == nullptr || dstImage == nullptr || fieldWidth <= 0 || fieldHeight <= 0) {
-        return false;
-    }
-    const OfxRectI written = OutlineGeometry::intersection(area, dstImage->getBounds());
-    if (OutlineGeometry::isEmpty(written)) {
-        return false;
+        return;
     }
     engine.setAbortQuery(&FastOutlineProcessorBase::rowAborted, this);
-    prepareEngine(written, threads);
-    return engine.phaseCount() > 0;
+    prepareEngine(std::max(1u, getThreadCount()));
 }
 
-void FastOutlineProcessorBase::beforeThreads() {
-    phase = -1;
-    if (!prepareRun(window, hostThreadCount())) {
-        return;
-    }
-    // Every phase but the last in a host call of its own; the last is the run's.
-    const int phases = engine.phaseCount();
-    for (phase = 0; phase + 1 < phases; ++phase) {
-        runThreads(0);
-    }
+unsigned int FastOutlineProcessorBase::phaseCount() const {
+    return static_cast<unsigned int>(engine.phaseCount());
 }
 
-void FastOutlineProcessorBase::threadBody(unsigned int threadIndex, unsigned int threadCount) {
-    if (phase >= 0) {
-        engine.runPhase(phase, threadIndex, threadCount);
-    }
-}
-
-void FastOutlineProcessorBase::renderBand(const OfxRectI& band) {
-    phase = -1;
-    if (!prepareRun(band, 1)) {
-        return;
-    }
-    for (int p = 0; p < engine.phaseCount(); ++p) {
-        engine.runPhase(p, 0, 1);
-    }
+void FastOutlineProcessorBase::processPhase(unsigned int phase, unsigned int threadIndex,
+                                            unsigned int threadCount) {
+    engine.runPhase(static_cast<int>(phase), threadIndex, threadCount);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -213,8 +162,7 @@ bool FastOutlineProcessor<PIX, nComponents, maxValue>::acceptsImage(const OFX::I
 }
 
 template <class PIX, int nComponents, int maxValue>
-void FastOutlineProcessor<PIX, nComponents, maxValue>::prepareEngine(const OfxRectI& written,
-                                                                     unsigned threads) {
+void FastOutlineProcessor<PIX, nComponents, maxValue>::prepareEngine(unsigned threads) {
     OutlineKernel::PixelView<const PIX> source;
     source.data = reinterpret_cast<const PIX*>(srcImage->getPixelData());
     source.rowBytes = srcImage->getRowBytes();
@@ -229,13 +177,8 @@ void FastOutlineProcessor<PIX, nComponents, maxValue>::prepareEngine(const OfxRe
     settings.red = colorRed;
     settings.green = colorGreen;
     settings.blue = colorBlue;
-    engine.prepare<PIX, nComponents>(source, destination, pixelRect(fieldBounds),
-                                     pixelRect(written), settings, threads);
-}
-
-template <class PIX, int nComponents, int maxValue>
-void FastOutlineProcessor<PIX, nComponents, maxValue>::processWindow(const OfxRectI& band) {
-    renderBand(band);
+    engine.prepare<PIX, nComponents>(source, destination, pixelRect(fieldBounds), pixelRect(window),
+                                     settings, threads);
 }
 
 template class FastOutlineProcessor<unsigned char, 4, 255>;

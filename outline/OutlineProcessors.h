@@ -7,20 +7,18 @@
 // outline colour, the width in destination pixels, the quality and the rectangle the distance
 // field covers, calls `run`, and destroys it. It never releases its images.
 //
-// One run goes through the fast outline engine (outline/FastOutline.h), which writes exactly the
+// A run goes through the fast outline engine (outline/FastOutline.h), which writes exactly the
 // pixels of the straightforward pipeline (the whole field over `fieldBounds` classified from the
 // source alpha, transformed by the quality, the output rule on every window pixel) without
-// building that field on the fast path:
-//   1. `beforeThreads` (calling thread) prepares the engine for the render window clipped to the
-//      destination's bounds, for as many threads as the host reports CPUs, and runs every engine
-//      phase but the last as one host multiThread call each (only the whole-field fallback has
-//      more than one phase).
-//   2. The run's own multiThread call runs the last phase: the threads take tiles of the window
-//      (stripes of columns × bands of rows) from a shared counter until none is left, so a host
-//      that runs its threads one after another, or fewer at a time, gives the same result. No
-//      thread ever waits for another inside a call.
-// Tiles write disjoint pixels; nothing outside the window clipped to the destination's bounds is
-// ever written. The abort query is asked before every row a tile writes (once per row and
+// building that field on its fast paths. `beforeThreads` plans and prepares the engine for the
+// render window, for the host's thread count; every phase of the engine's plan is then a phase of
+// the run (one host multiThread call), whose threads take the phase's tasks (tiles of the window:
+// stripes of columns × bands of rows) from a shared counter, so a host that runs its threads one
+// after another, or fewer at a time, gives the same result. No thread ever waits for another
+// inside a call. Only the whole-field pipeline has more than one phase.
+//
+// Tasks write disjoint pixels; nothing outside the window clipped to the destination's bounds is
+// ever written. The abort query is asked before every row a task writes (once per row and
 // stripe); an aborted row is left unwritten.
 //
 // Coordinates are pixel coordinates of the images (x2 and y2 exclusive). Pixels are packed,
@@ -37,16 +35,9 @@
 
 namespace OutlineGeometry {
 
-/// Rows and columns the distance field reaches beyond the render window, for an outline width
-/// of `widthPixels` destination pixels: ceil(width) + 8. Every transformed value that can change
-/// an output pixel depends only on source pixels within ceil(width) + 4 pixels and on field
-/// elements within that distance, and the chamfer transform never changes a field's outer ring;
-/// a margin beyond both keeps the window's values equal to those of a field over the whole
-/// frame. A width that is not a number or below 0 counts as 0; the result is at most 2^30.
-int fieldMargin(double widthPixels);
-
 /// The rectangle the distance field of a render covers: the render window clipped to the
-/// destination's `bounds`, grown by `fieldMargin(widthPixels)` on every side, then clipped to
+/// destination's `bounds`, grown by `OutlineKernel::computedMargin(widthPixels)` on every side
+/// (the reach rule of outline/RenderPlan.h), then clipped to
 /// the destination's region of definition `rod`, or to `bounds` on the sides where those reach
 /// further (a `rod` holding no pixel counts as `bounds`). In a full-frame render (window, bounds
 /// and rod equal) this is the destination's bounds. Empty (all 0) when the window and the
@@ -95,31 +86,28 @@ public:
     OFX::Image* getSrcImage() const { return srcImage; }
     OFX::Image* getDstImage() const { return dstImage; }
     const OfxRectI& getWindow() const { return window; }
-    /// The engine of the last run: its phases, working memory and path. For tests.
+    /// The engine of the last run: its plan, working memory and path. For tests.
     const OutlineKernel::FastOutline& getEngine() const { return engine; }
 
     /// True when `image` can be read or written as this processor's pixels: its depth and
     /// components are the processor's, and it has pixel data (or no pixel at all).
     virtual bool acceptsImage(const OFX::Image& image) const = 0;
 
-    /// Prepares the engine and runs every phase but the last (see the top of this file). Leaves
-    /// nothing to do without a source, with an empty field or when the window and the
-    /// destination's bounds share no pixel. Throws std::bad_alloc and what the host's
-    /// multiThread failures throw.
+    /// Plans and prepares the engine for the render window and the host's thread count (see
+    /// the top of this file). Leaves nothing to do without a source, with an empty field or when
+    /// the window and the destination's bounds share no pixel. Throws std::bad_alloc.
     void beforeThreads() override;
-
-    /// Thread `threadIndex` of `threadCount` of the prepared render's last phase: takes tiles
-    /// until none is left. Does nothing when `beforeThreads` left nothing to do.
-    void threadBody(unsigned int threadIndex, unsigned int threadCount) override;
+    /// The engine's phases for this run (0: nothing to do).
+    unsigned int phaseCount() const override;
+    /// Thread `threadIndex` of `threadCount` of engine phase `phase`: takes tasks until none is
+    /// left.
+    void processPhase(unsigned int phase, unsigned int threadIndex,
+                      unsigned int threadCount) override;
 
 protected:
-    /// Prepares the engine for this processor's pixel type: `written` is the window clipped to
-    /// the destination's bounds, `threads` the most threads a phase will run on.
-    virtual void prepareEngine(const OfxRectI& written, unsigned threads) = 0;
-
-    /// The render of `band` on the calling thread: the engine prepared for the band alone and
-    /// every phase run as thread 0 of 1. Not to be called while a run is under way.
-    void renderBand(const OfxRectI& band);
+    /// Prepares the engine for this processor's pixel type and the window, for `threads`
+    /// threads at most.
+    virtual void prepareEngine(unsigned threads) = 0;
 
     OFX::Image* srcImage = nullptr;
     double colorRed = 1.0;
@@ -135,10 +123,6 @@ protected:
 private:
     // The engine's abort query: the effect's, for every row.
     static bool rowAborted(void* processor);
-    // True when the engine has work for this run: the window, bounds, source and field allow it.
-    bool prepareRun(const OfxRectI& window, unsigned threads);
-
-    int phase = -1;  // the phase the next threads run; -1: nothing to do
 };
 
 /// The processor of one pixel type: PIX is unsigned char, unsigned short or float, nComponents
@@ -151,15 +135,8 @@ public:
 
     bool acceptsImage(const OFX::Image& image) const override;
 
-    /// Renders `band` (clipped to the destination's bounds) on the calling thread, as a run with
-    /// `band` as its window and one thread would: rows outside `fieldBounds` are skipped, and so
-    /// are rows the host asks to abort; in the other rows pixels outside `fieldBounds` become 0
-    /// and the rest get the output rule. A run does not call it (its threads take tiles); it
-    /// must not be called while a run is under way.
-    void processWindow(const OfxRectI& band) override;
-
 protected:
-    void prepareEngine(const OfxRectI& written, unsigned threads) override;
+    void prepareEngine(unsigned threads) override;
 };
 
 extern template class FastOutlineProcessor<unsigned char, 4, 255>;

@@ -327,4 +327,45 @@ TEST_F(ImageProcessor, BandsFillTheDestinationExactlyOnceOnRealThreads) {
     EXPECT_EQ(pixels->get(5, 5, 0), 5005.0f);
 }
 
+// A processor of several phases: each phase is one host call with the CPU count read once, and
+// every index of a phase has finished before the next phase starts, on real threads and on a
+// host that runs its indices one after another.
+class PhasedProcessor : public OFX::ImageProcessor {
+public:
+    using OFX::ImageProcessor::ImageProcessor;
+
+    unsigned int phaseCount() const override { return 3; }
+    void processPhase(unsigned int phase, unsigned int threadIndex,
+                      unsigned int threadCount) override {
+        // Each index sees every index of the previous phase done, and counts itself.
+        if (phase > 0 && finished[phase - 1].load() != threadCount) {
+            outOfOrder = true;
+        }
+        finished[phase].fetch_add(1);
+        (void)threadIndex;
+    }
+
+    std::atomic<unsigned> finished[3] = {};
+    std::atomic<bool> outOfOrder{false};
+};
+
+TEST_F(ImageProcessor, PhasesRunInOrderOneHostCallEach) {
+    for (bool serial : {false, true}) {
+        host.setSerialThreads(serial);
+        host.setCpuCount(4);
+        host.calls().resetCounts();
+        PhasedProcessor processor(*effect);
+        processor.setDstImage(dst.get());
+        processor.setWindow({0, 0, 8, 8});
+        processor.run();
+        EXPECT_EQ(host.calls().callCount("multiThreadNumCPUs"), 1u) << "serial " << serial;
+        EXPECT_EQ(host.calls().callCount("multiThread"), 3u) << "serial " << serial;
+        EXPECT_EQ(processor.getThreadCount(), 4u);
+        EXPECT_FALSE(processor.outOfOrder) << "serial " << serial;
+        for (const auto& count : processor.finished) {
+            EXPECT_EQ(count.load(), 4u) << "serial " << serial;
+        }
+    }
+}
+
 }  // namespace

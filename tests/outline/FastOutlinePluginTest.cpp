@@ -14,6 +14,7 @@
 #include "ofx/ImageEffect.h"
 #include "outline/FastOutlinePlugin.h"
 #include "outline/OutlineProcessors.h"
+#include "outline/RenderPlan.h"
 #include "tests/ofx/SupportHost.h"
 #include "tests/support/CaptureStdout.h"
 #include "tests/support/OutlineImages.h"
@@ -506,8 +507,8 @@ TEST_F(Plugin, TheRegionOfInterestCoversWhatTheOutlineDependsOn) {
     hostInstance.setWidth(0.1);
     EXPECT_EQ(text(regionOfInterest({100, 100, 200, 200})), text({95, 95, 205, 205}));
     EXPECT_EQ(text(regionOfInterest({100, 100, 200, 200}, 0.5)), text({90, 90, 210, 210}));
-    EXPECT_EQ(OutlineGeometry::sourceReach(0.1), 5);
-    EXPECT_EQ(OutlineGeometry::sourceReach(7.0), 11);
+    EXPECT_EQ(OutlineKernel::sourceReach(0.1), 5);
+    EXPECT_EQ(OutlineKernel::sourceReach(7.0), 11);
 }
 
 // Above 4320 rows four times the width no longer holds the drawn width, which grows with the
@@ -557,7 +558,7 @@ TEST_F(Plugin, TheWidthScalesWithTheDestinationsRegionOfDefinition) {
     args.renderWindow = {0, 500, 4, 600};
     plugin->setupAndProcess(processor, args);
     EXPECT_EQ(processor.getWidthPixels(), 15.0);
-    EXPECT_EQ(processor.getFieldBounds().y1, 500 - 23);
+    EXPECT_EQ(processor.getFieldBounds().y1, 500 - OutlineKernel::computedMargin(15.0));
 }
 
 }  // namespace

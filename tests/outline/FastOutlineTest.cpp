@@ -347,7 +347,7 @@ double randomChannel(std::mt19937& random) {
     return std::uniform_real_distribution<double>(0.0, 1.0)(random);
 }
 
-const K::SimdLevel allLevels[] = {K::SimdLevel::sse2, K::SimdLevel::avx2, K::SimdLevel::avx512};
+const K::SimdLevel allLevels[] = {K::SimdLevel::baseline, K::SimdLevel::avx2, K::SimdLevel::avx512};
 
 K::SimdLevel randomLevel(std::mt19937& random) {
     const int best = static_cast<int>(K::detectedSimdLevel());
@@ -686,11 +686,11 @@ TEST(FastOutlineSeams, DraftSkipsOnlyWhatCannotMatter) {
         TestImage actual(field, R::componentByte, 4);
         renderOracle(&source.view, expected.view, field, field, settings);
         if (random() % 2 == 0) {
-            engine.setWorkUnits(0, 0, 0);
+            engine.setWorkUnits({0, 0, 0});
         } else {
-            engine.setWorkUnits(64 + static_cast<int>(random() % 300),
-                                1 + static_cast<int>(random() % 4),
-                                1 + static_cast<int>(random() % 90));
+            engine.setWorkUnits({64 + static_cast<int>(random() % 300),
+                                 1 + static_cast<int>(random() % 4),
+                                 1 + static_cast<int>(random() % 90)});
         }
         renderFast<unsigned char, 4>(engine, &source, actual, field, field, settings,
                                      1 + static_cast<unsigned>(random() % 3), Schedule::inOrder,
@@ -743,7 +743,7 @@ TEST(FastOutlineSeams, DraftZeroesOnlyPixelsBeyondTheReachOfEverySource) {
             TestImage actual(field, R::componentByte, 4);
             renderOracle(&source.view, expected.view, field, field, settings);
             // Automatic tiles, then narrow stripes, several bands and short blocks.
-            engine.setWorkUnits(n % 2 == 0 ? 0 : 192, n % 2 == 0 ? 0 : 3, n % 2 == 0 ? 0 : 24);
+            engine.setWorkUnits({n % 2 == 0 ? 0 : 192, n % 2 == 0 ? 0 : 3, n % 2 == 0 ? 0 : 24});
             renderFast<unsigned char, 4>(engine, &source, actual, field, field, settings, 2,
                                          Schedule::reversed, level);
             const long difference = firstDifference(expected, actual);
@@ -772,7 +772,7 @@ TEST(FastOutlineSeams, DraftSeesSourcesFarAboveABlock) {
         TestImage expected(field, R::componentByte, 1);
         TestImage actual(field, R::componentByte, 1);
         renderOracle(&source.view, expected.view, field, field, settings);
-        engine.setWorkUnits(0, 1, 0);
+        engine.setWorkUnits({0, 1, 0});
         renderFast<unsigned char, 1>(engine, &source, actual, field, field, settings, 1,
                                      Schedule::inOrder, K::detectedSimdLevel());
         const long difference = firstDifference(expected, actual);
@@ -836,7 +836,7 @@ TEST(FastOutlineFrames, EveryVectorPathGivesTheSameBytes) {
         TestImage first(all, R::componentFloat, 4);
         K::FastOutline engine;
         renderFast<float, 4>(engine, &source, first, all, all, settings, 2, Schedule::threads,
-                             K::SimdLevel::sse2);
+                             K::SimdLevel::baseline);
         for (int level = 1; level <= best; ++level) {
             TestImage other(all, R::componentFloat, 4);
             renderFast<float, 4>(engine, &source, other, all, all, settings, 2, Schedule::threads,
@@ -885,8 +885,9 @@ void checkSeams(unsigned seed, int cases) {
         TestImage expected(field, type, N);
         TestImage actual(field, type, N);
         renderOracle(&source.view, expected.view, field, window, settings);
-        engine.setWorkUnits(1 + static_cast<int>(random() % 40), 1 + static_cast<int>(random() % 6),
-                            1 + static_cast<int>(random() % 10));
+        engine.setWorkUnits({1 + static_cast<int>(random() % 40),
+                             1 + static_cast<int>(random() % 6),
+                             1 + static_cast<int>(random() % 10)});
         renderFast<PIX, N>(engine, &source, actual, field, window, settings,
                            1 + static_cast<unsigned>(random() % 3), Schedule::inOrder,
                            randomLevel(random));
