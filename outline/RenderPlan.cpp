@@ -19,9 +19,8 @@ using Engine::maxLanes;
 // was written and holds floats.
 constexpr int goodBudget = 12 * 1024 * 1024;
 constexpr int draftBudget = 16 * 1024 * 1024;
-// Bytes a tile keeps per column and ring row: Good a square (2) and a class (1); Draft a value
-// and a backward value (4 + 4) and a class (1).
-constexpr int goodBytesPerRow = 3;
+// Bytes a tile keeps per column and ring row: Good a square (1 or 2) and a class (1); Draft a
+// value and a backward value (4 + 4) and a class (1).
 constexpr int draftBytesPerRow = 9;
 // Widest stripe: beyond it rows no longer stream any better.
 constexpr int widestStripe = 8192;
@@ -116,12 +115,18 @@ void planTiles(RenderPlan& p, const WorkUnits& units, unsigned threads, int byte
 
 void planGood(RenderPlan& p, const RenderRequest& r, unsigned threads, float widthMinus1) {
     p.path = RenderPath::good;
-    p.cap = (p.reach + 1) * (p.reach + 1);
     // Thresholds on n such that the square root of every smaller n compares like the width.
-    p.zeroFrom = firstRootAbove(r.width, p.cap);
-    p.fullBelow = r.width > widthMinus1 ? std::min(firstRootAbove(widthMinus1, p.cap), p.zeroFrom)
+    // Row distances are capped at K + 1, so no n that draws exceeds (K + 1)².
+    const int largest = (p.reach + 1) * (p.reach + 1);
+    p.zeroFrom = firstRootAbove(r.width, largest);
+    p.fullBelow = r.width > widthMinus1 ? std::min(firstRootAbove(widthMinus1, largest), p.zeroFrom)
                                         : p.zeroFrom;
-    planTiles(p, r.units, threads, (2 * p.reach + 1) * goodBytesPerRow, 2 * p.reach, goodBudget);
+    // Every n from zeroFrom on draws nothing: capping there keeps the squares that matter, in
+    // a byte wherever they fit one (the column search then takes twice the pixels a vector).
+    p.cap = p.zeroFrom;
+    p.squareBytes = p.cap <= 255 ? 1 : 2;
+    planTiles(p, r.units, threads, (2 * p.reach + 1) * (p.squareBytes + 1), 2 * p.reach,
+              goodBudget);
     const int fieldWidth = p.field.x2 - p.field.x1;
     // A source more than reach + 2 columns away gives a capped row distance.
     p.regionMax = roundUp(std::min(fieldWidth, p.stripeMax + 2 * (p.reach + 3)), chunkPixels);

@@ -113,7 +113,8 @@ struct RenderPlan {
 
     // The reach (fast paths).
     int reach = 0;      ///< K: ceil(width)
-    int cap = 1;        ///< Good: (K + 1)², the cap of squared distances
+    int cap = 1;        ///< Good: the cap of squared distances, `zeroFrom`: nothing above draws
+    int squareBytes = 2;  ///< Good: 1 when every square below the cap fits a byte, else 2
     int zeroFrom = 1;   ///< Good: smallest n whose square root is above the width
     int fullBelow = 0;  ///< Good: smallest n whose square root does not give full coverage
     int margin = 0;     ///< Draft: rows and columns a tile computes beyond its own (computedMargin)

@@ -44,12 +44,24 @@ ZARVEL_INLINE void rowDistancesBody(const RowDistanceArgs& a) {
     }
 }
 
-template <int bytes>
+// Squares are kept as T: bytes where every square that matters (below the cap) fits, else
+// 16 bits. A vector of `bytes` bytes holds one chunk's part of them.
+template <int bytes, class T>
+struct SquareLanes {
+    typedef T V __attribute__((vector_size(bytes)));
+    typedef u8 Classes __attribute__((vector_size(bytes / sizeof(T))));
+    typedef u16 Wide __attribute__((vector_size(bytes / sizeof(T) * sizeof(u16))));
+    static constexpr int lanes = bytes / static_cast<int>(sizeof(T));
+};
+
+template <int bytes, class T>
 ZARVEL_INLINE void squaresBody(const SquareArgs& a) {
     using S = Simd<bytes>;
     using U16 = typename S::U16;
     constexpr int n = S::lanes16;
+    typedef T Narrow __attribute__((vector_size(n * sizeof(T))));
     const U16 cap = splat<U16>(static_cast<u16>(a.cap));
+    T* squares = static_cast<T*>(a.squares);
     for (int c = 0; c * chunkPixels < a.paddedCount; ++c) {
         U16 below{};
         for (int k = 0; k < chunkPixels; k += n) {
@@ -57,7 +69,9 @@ ZARVEL_INLINE void squaresBody(const SquareArgs& a) {
             const U16 r = reinterpret_cast<U16>(load<typename S::S16>(a.distances + i));
             U16 f = r * r;  // −2 and −1 square to 4 and 1 in 16-bit arithmetic as well
             f = laneIndex<typename S::S16, n>(i) < static_cast<s16>(a.count) ? f : cap;
-            store(a.squares + i, f);
+            // Squares at or above the cap are all "nothing within reach".
+            f = vmin(f, cap);
+            store(squares + i, __builtin_convertvector(f, Narrow));
             // Inside pixels count as active even when their square (4) reaches the cap: they
             // are copied whatever the width.
             const U16 activity = r == static_cast<u16>(0xfffe) ? U16{} : f;
@@ -67,12 +81,15 @@ ZARVEL_INLINE void squaresBody(const SquareArgs& a) {
     }
 }
 
-// The largest lane of a chunk of 16-bit vectors.
+// The largest lane of a chunk of vectors.
 template <int lanes, class V, int m>
 ZARVEL_INLINE int largestLane(const V (&acc)[m]) {
     V x = acc[0];
     for (int k = 1; k < m; ++k) {
         x = vmax(x, acc[k]);
+    }
+    if constexpr (lanes > 32) {
+        x = vmax(x, shiftDown<32, lanes>(x, x));
     }
     if constexpr (lanes > 16) {
         x = vmax(x, shiftDown<16, lanes>(x, x));
@@ -86,27 +103,28 @@ ZARVEL_INLINE int largestLane(const V (&acc)[m]) {
     return x[0];
 }
 
-template <int bytes>
+template <int bytes, class T>
 ZARVEL_INLINE void columnBody(const ColumnArgs& a) {
-    using S = Simd<bytes>;
-    using U16 = typename S::U16;
-    constexpr int n = S::lanes16;
+    using L = SquareLanes<bytes, T>;
+    using V = typename L::V;
+    constexpr int n = L::lanes;
     constexpr int m = chunkPixels / n;
-    const U16 cap = splat<U16>(static_cast<u16>(a.cap));
+    const V cap = splat<V>(static_cast<T>(a.cap));
+    const T* const* rows = reinterpret_cast<const T* const*>(a.rows);
     for (int c = 0; c < a.chunks; ++c) {
         const int base = c * chunkPixels;
         if (a.counts[c] == 0) {
             std::memset(a.categories + base, categoryZero, chunkPixels);
             continue;
         }
-        U16 acc[m];
+        V acc[m];
         for (int k = 0; k < m; ++k) {
             acc[k] = cap;
         }
         int visited = 0;
-        if (a.rows[a.reach] != nullptr && a.flags[a.reach][c] != 0) {
+        if (rows[a.reach] != nullptr && a.flags[a.reach][c] != 0) {
             for (int k = 0; k < m; ++k) {
-                acc[k] = load<U16>(a.rows[a.reach] + base + k * n);
+                acc[k] = load<V>(rows[a.reach] + base + k * n);
             }
             ++visited;
         }
@@ -115,26 +133,27 @@ ZARVEL_INLINE void columnBody(const ColumnArgs& a) {
         int largest = largestLane<n>(acc);
         int sinceLook = 0;
         for (int d = 1; d <= a.reach && visited < a.counts[c]; ++d) {
-            const u16 d2 = static_cast<u16>(d * d);
+            const T d2 = static_cast<T>(d * d);
             if (d * d >= largest) {
                 break;
             }
-            const u16* up = a.rows[a.reach - d];
-            const u16* down = a.rows[a.reach + d];
+            const T* up = rows[a.reach - d];
+            const T* down = rows[a.reach + d];
             const bool useUp = up != nullptr && a.flags[a.reach - d][c] != 0;
             const bool useDown = down != nullptr && a.flags[a.reach + d][c] != 0;
             if (!useUp && !useDown) {
                 continue;
             }
             visited += (useUp ? 1 : 0) + (useDown ? 1 : 0);
-            const U16 limit = splat<U16>(static_cast<u16>(a.cap - d * d));
+            // Below the cap less d², so that the sum stays within the cap (and within T).
+            const V limit = splat<V>(static_cast<T>(a.cap - d * d));
             for (int k = 0; k < m; ++k) {
-                U16 f = limit;
+                V f = limit;
                 if (useUp) {
-                    f = vmin(f, load<U16>(up + base + k * n));
+                    f = vmin(f, load<V>(up + base + k * n));
                 }
                 if (useDown) {
-                    f = vmin(f, load<U16>(down + base + k * n));
+                    f = vmin(f, load<V>(down + base + k * n));
                 }
                 acc[k] = vmin(acc[k], f + d2);
             }
@@ -145,25 +164,25 @@ ZARVEL_INLINE void columnBody(const ColumnArgs& a) {
         }
         // Categories by arithmetic on 0/1 values: GCC 12 takes unsigned and zero comparisons of
         // AVX-512 vectors apart lane by lane.
-        const U16 one = splat<U16>(static_cast<u16>(1));
-        const U16 zeroLimit = splat<U16>(static_cast<u16>(a.zeroFrom - 1));
-        const U16 fullBelow = splat<U16>(static_cast<u16>(a.fullBelow));
-        const U16 general = splat<U16>(static_cast<u16>(categoryGeneral));
+        const V one = splat<V>(static_cast<T>(1));
+        const V zeroLimit = splat<V>(static_cast<T>(a.zeroFrom - 1));
+        const V fullBelow = splat<V>(static_cast<T>(a.fullBelow));
+        const V general = splat<V>(static_cast<T>(categoryGeneral));
         static_assert(categoryConstant == categoryGeneral - 1 && categoryZero == 0 &&
                           categoryCopy == 1,
                       "the arithmetic below relies on these values");
         for (int k = 0; k < m; ++k) {
             const int i = base + k * n;
-            const U16 cls = __builtin_convertvector(load<typename S::U8>(a.classes + i), U16);
-            const U16 isSource = vmin(cls, one);
-            const U16 isInside = cls >> 1;
-            const U16 isZero = vmin(acc[k] - vmin(acc[k], zeroLimit), one);
-            const U16 isFull = vmin(fullBelow - vmin(fullBelow, acc[k]), one);
-            U16 category = general - isFull * (one - isSource);
+            const V cls = __builtin_convertvector(load<typename L::Classes>(a.classes + i), V);
+            const V isSource = vmin(cls, one);
+            const V isInside = cls >> 1;
+            const V isZero = vmin(acc[k] - vmin(acc[k], zeroLimit), one);
+            const V isFull = vmin(fullBelow - vmin(fullBelow, acc[k]), one);
+            V category = general - isFull * (one - isSource);
             category = category * (one - isZero);
             category = category + isInside * (one - category);
-            store(a.near + i, acc[k]);
-            store(a.categories + i, __builtin_convertvector(category, typename S::U8));
+            store(a.near + i, __builtin_convertvector(acc[k], typename L::Wide));
+            store(a.categories + i, __builtin_convertvector(category, typename L::Classes));
         }
     }
 }

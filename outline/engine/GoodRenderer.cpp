@@ -39,7 +39,7 @@ public:
         , ya(std::max(renderJob.plan.field.y1, area.y1 - reach))
         , yb(std::min(renderJob.plan.field.y2, area.y2 + reach)) {
         const int ringRows = job.plan.ringRows;
-        t.squares.reset(ringRows, static_cast<std::size_t>(padded), ya);
+        t.squares.reset(ringRows, static_cast<std::size_t>(padded * job.plan.squareBytes), ya);
         t.classes.reset(ringRows, static_cast<std::size_t>(padded), ya);
         t.flags.reset(ringRows, static_cast<std::size_t>(chunks + 2), ya);
         std::fill(t.counts.data(), t.counts.data() + chunks, 0);
@@ -70,7 +70,7 @@ private:
 
     // Classes, squared row distances and chunk activity of row y into the ring.
     void measure(int y) {
-        u16* squares = t.squares.claim(y);
+        u8* squares = t.squares.claim(y);
         u8* classes = t.classes.claim(y);
         u8* flags = t.flags.claim(y) + 1;
         flags[-1] = 0;
@@ -82,13 +82,23 @@ private:
             std::memset(regionClasses + (rx2 - rx1), classFar,
                         static_cast<std::size_t>(regionLength - (rx2 - rx1)));
             k.rowDistances({regionClasses, regionLength, reach + 1, t.regionDistances.data()});
-            k.squares({t.regionDistances.data() + offset, stripeLength, padded, job.plan.cap,
-                       squares, flags});
+            k.squares[job.plan.squareBytes - 1]({t.regionDistances.data() + offset, stripeLength,
+                                                 padded, job.plan.cap, squares, flags});
         } else {
-            std::fill(squares, squares + padded, static_cast<u16>(job.plan.cap));
+            fillCapped(squares);
             std::memset(flags, 0, static_cast<std::size_t>(chunks));
         }
         count(flags, +1);
+    }
+
+    // A row with nothing within reach: every square at the cap.
+    void fillCapped(u8* squares) const {
+        if (job.plan.squareBytes == 1) {
+            std::memset(squares, job.plan.cap, static_cast<std::size_t>(padded));
+        } else {
+            u16* wide = reinterpret_cast<u16*>(squares);
+            std::fill(wide, wide + padded, static_cast<u16>(job.plan.cap));
+        }
     }
 
     void count(const u8* flags, int sign) {
@@ -112,7 +122,7 @@ private:
             return;
         }
         zeroOutsideColumns<PIX, nComponents>(job, tile, y);
-        const u16** rows = t.rowPointers.data();
+        const void** rows = t.rowPointers.data();
         const u8** flags = t.flagPointers.data();
         for (int dy = -reach; dy <= reach; ++dy) {
             const bool present = y + dy >= ya && y + dy < yb;
@@ -121,8 +131,9 @@ private:
         }
         const u8* classes = t.classes[y];
         const RenderPlan& plan = job.plan;
-        k.column({rows, flags, t.counts.data(), classes, chunks, reach, plan.cap, plan.zeroFrom,
-                  plan.fullBelow, t.near.data(), t.categories.data()});
+        k.column[plan.squareBytes - 1]({rows, flags, t.counts.data(), classes, chunks, reach,
+                                        plan.cap, plan.zeroFrom, plan.fullBelow, t.near.data(),
+                                        t.categories.data()});
         const auto lanes = sourceLanes(job.source, y, tile.x1, stripeLength);
         const PIX* src =
             lanes.first < lanes.second ? job.source.pixel<PIX, nComponents>(tile.x1, y) : nullptr;
@@ -157,7 +168,7 @@ void GoodScratch::reserve(const RenderPlan& plan) {
     const std::size_t stripe = static_cast<std::size_t>(plan.stripeMax);
     const std::size_t chunks = stripe / chunkPixels;
     const std::size_t region = static_cast<std::size_t>(plan.regionMax);
-    squares.reserve(plan.ringRows, stripe);
+    squares.reserve(plan.ringRows, stripe * static_cast<std::size_t>(plan.squareBytes));
     classes.reserve(plan.ringRows, stripe);
     flags.reserve(plan.ringRows, chunks + 2);
     // Loads of a stripe's distances may run up to a chunk past the region.

@@ -22,73 +22,54 @@ namespace Engine {
 
 namespace {
 
-#define ZARVEL_KERNELS(NAME, TARGET, BYTES)                                                        \
-    TARGET bool NAME##ClassifyRgba8(const void* p, int n, u8* out) {                               \
-        return classifyBody<BYTES, unsigned char, 4>(p, n, out);                                   \
-    }                                                                                              \
-    TARGET bool NAME##ClassifyRgba16(const void* p, int n, u8* out) {                              \
-        return classifyBody<BYTES, unsigned short, 4>(p, n, out);                                  \
-    }                                                                                              \
-    TARGET bool NAME##ClassifyRgbaFloat(const void* p, int n, u8* out) {                           \
-        return classifyBody<BYTES, float, 4>(p, n, out);                                           \
-    }                                                                                              \
-    TARGET bool NAME##ClassifyAlpha8(const void* p, int n, u8* out) {                              \
-        return classifyBody<BYTES, unsigned char, 1>(p, n, out);                                   \
-    }                                                                                              \
-    TARGET bool NAME##ClassifyAlpha16(const void* p, int n, u8* out) {                             \
-        return classifyBody<BYTES, unsigned short, 1>(p, n, out);                                  \
-    }                                                                                              \
-    TARGET bool NAME##ClassifyAlphaFloat(const void* p, int n, u8* out) {                          \
-        return classifyBody<BYTES, float, 1>(p, n, out);                                           \
-    }                                                                                              \
-    TARGET void NAME##Blend1(const BlendArgs& a) {                                                 \
-        blendBody<BYTES, 1>(a);                                                                    \
-    }                                                                                              \
-    TARGET void NAME##Blend2(const BlendArgs& a) {                                                 \
-        blendBody<BYTES, 2>(a);                                                                    \
-    }                                                                                              \
-    TARGET void NAME##Blend4(const BlendArgs& a) {                                                 \
-        blendBody<BYTES, 4>(a);                                                                    \
-    }                                                                                              \
-    TARGET void NAME##Blend8(const BlendArgs& a) {                                                 \
-        blendBody<BYTES, 8>(a);                                                                    \
-    }                                                                                              \
-    TARGET void NAME##Blend16(const BlendArgs& a) {                                                \
-        blendBody<BYTES, 16>(a);                                                                   \
-    }                                                                                              \
-    TARGET void NAME##RowDistances(const RowDistanceArgs& a) {                                     \
-        rowDistancesBody<BYTES>(a);                                                                \
-    }                                                                                              \
-    TARGET void NAME##Squares(const SquareArgs& a) {                                               \
-        squaresBody<BYTES>(a);                                                                     \
-    }                                                                                              \
-    TARGET void NAME##Column(const ColumnArgs& a) {                                                \
-        columnBody<BYTES>(a);                                                                      \
-    }                                                                                              \
-    TARGET void NAME##Wavefront(const WavefrontArgs& a) {                                          \
-        if (a.reverse) {                                                                           \
-            wavefrontBody<BYTES, true>(a);                                                         \
-        } else {                                                                                   \
-            wavefrontBody<BYTES, false>(a);                                                        \
-        }                                                                                          \
-    }                                                                                              \
-    TARGET void NAME##ClassValues(const ClassValueArgs& a) {                                       \
-        classValuesBody<BYTES>(a);                                                                 \
-    }                                                                                              \
-    TARGET void NAME##ChamferCategories(const ChamferCategoryArgs& a) {                            \
-        chamferCategoriesBody<BYTES>(a);                                                           \
-    }                                                                                              \
-    const Kernels NAME##Kernels = {                                                                \
-        {NAME##ClassifyRgba8, NAME##ClassifyRgba16, NAME##ClassifyRgbaFloat, NAME##ClassifyAlpha8, \
-         NAME##ClassifyAlpha16, NAME##ClassifyAlphaFloat},                                         \
-        {NAME##Blend1, NAME##Blend2, NAME##Blend4, NAME##Blend8, NAME##Blend16},                   \
-        NAME##RowDistances,                                                                        \
-        NAME##Squares,                                                                             \
-        NAME##Column,                                                                              \
-        NAME##Wavefront,                                                                           \
-        NAME##ChamferCategories,                                                                   \
-        NAME##ClassValues,                                                                         \
-        BYTES / 2};
+// One table per instruction set: thin wrappers with the set's target attribute, into which the
+// always-inlined bodies are compiled. NAME is the table's namespace.
+#define ZARVEL_KERNELS(NAME, TARGET, BYTES)                                                     \
+    namespace NAME {                                                                            \
+    template <class PIX, int N>                                                                 \
+    TARGET bool classify(const void* pixels, int count, u8* out) {                              \
+        return classifyBody<BYTES, PIX, N>(pixels, count, out);                                 \
+    }                                                                                           \
+    template <int pixelBytes>                                                                   \
+    TARGET void blend(const BlendArgs& a) {                                                     \
+        blendBody<BYTES, pixelBytes>(a);                                                        \
+    }                                                                                           \
+    TARGET void rowDistances(const RowDistanceArgs& a) {                                        \
+        rowDistancesBody<BYTES>(a);                                                             \
+    }                                                                                           \
+    template <class T>                                                                          \
+    TARGET void squares(const SquareArgs& a) {                                                  \
+        squaresBody<BYTES, T>(a);                                                               \
+    }                                                                                           \
+    template <class T>                                                                          \
+    TARGET void column(const ColumnArgs& a) {                                                   \
+        columnBody<BYTES, T>(a);                                                                \
+    }                                                                                           \
+    TARGET void wavefront(const WavefrontArgs& a) {                                             \
+        if (a.reverse) {                                                                        \
+            wavefrontBody<BYTES, true>(a);                                                      \
+        } else {                                                                                \
+            wavefrontBody<BYTES, false>(a);                                                     \
+        }                                                                                       \
+    }                                                                                           \
+    TARGET void classValues(const ClassValueArgs& a) {                                          \
+        classValuesBody<BYTES>(a);                                                              \
+    }                                                                                           \
+    TARGET void chamferCategories(const ChamferCategoryArgs& a) {                               \
+        chamferCategoriesBody<BYTES>(a);                                                        \
+    }                                                                                           \
+    const Kernels kernels = {                                                                   \
+        {classify<unsigned char, 4>, classify<unsigned short, 4>, classify<float, 4>,           \
+         classify<unsigned char, 1>, classify<unsigned short, 1>, classify<float, 1>},          \
+        {blend<1>, blend<2>, blend<4>, blend<8>, blend<16>},                                    \
+        rowDistances,                                                                           \
+        {squares<u8>, squares<u16>},                                                            \
+        {column<u8>, column<u16>},                                                              \
+        wavefront,                                                                              \
+        chamferCategories,                                                                      \
+        classValues,                                                                            \
+        BYTES / 2};                                                                             \
+    }  // namespace NAME
 
 #if ZARVEL_X86
 ZARVEL_KERNELS(sse2, , 16)
@@ -107,16 +88,16 @@ const Kernels& kernelsFor(SimdLevel level) {
 #if ZARVEL_X86
     switch (level) {
     case SimdLevel::avx512:
-        return avx512Kernels;
+        return avx512::kernels;
     case SimdLevel::avx2:
-        return avx2Kernels;
+        return avx2::kernels;
     case SimdLevel::baseline:
         break;
     }
-    return sse2Kernels;
+    return sse2::kernels;
 #else
     (void)level;
-    return baselineKernels;
+    return baseline::kernels;
 #endif
 }
 

@@ -56,21 +56,22 @@ struct RowDistanceArgs {
     s16* out;
 };
 
-/// Squares of `count` row distances into a 16-bit row of `paddedCount` (a multiple of
-/// chunkPixels; lanes past `count` get `cap`), and per chunk whether any square is below `cap`.
+/// Squares of `count` row distances, limited to `cap`, into a row of `paddedCount` (a multiple
+/// of chunkPixels; lanes past `count` get `cap`), and per chunk whether any square is below
+/// `cap`. The row holds bytes or 16-bit values (the plan's `squareBytes`).
 struct SquareArgs {
     const s16* distances;
     int count;
     int paddedCount;
     int cap;
-    u16* squares;
+    void* squares;
     u8* flags;
 };
 
 /// The column search of one output row: n = min over the rows within reach of dy² + f, capped at
 /// `cap`, then the category of every pixel.
 struct ColumnArgs {
-    const u16* const* rows;  ///< rows[reach + dy]: squares of row y + dy, or null
+    const void* const* rows;  ///< rows[reach + dy]: squares of row y + dy (as stored), or null
     const u8* const* flags;  ///< flags[reach + dy]: its chunk activity, or null
     const int* counts;       ///< per chunk: active rows among the rows within reach
     const u8* classes;       ///< classes of row y
@@ -153,8 +154,8 @@ struct Kernels {
     bool (*classify[6])(const void* pixels, int count, u8* out);
     void (*blend[5])(const BlendArgs&);  ///< by pixel size: 1, 2, 4, 8, 16 bytes
     void (*rowDistances)(const RowDistanceArgs&);
-    void (*squares)(const SquareArgs&);
-    void (*column)(const ColumnArgs&);
+    void (*squares[2])(const SquareArgs&);  ///< [0] bytes, [1] 16 bits
+    void (*column[2])(const ColumnArgs&);   ///< alike
     void (*wavefront)(const WavefrontArgs&);
     void (*chamferCategories)(const ChamferCategoryArgs&);
     void (*classValues)(const ClassValueArgs&);

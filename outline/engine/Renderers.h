@@ -21,7 +21,7 @@ namespace Engine {
 
 /// Scratch of one thread for Good tiles.
 struct GoodScratch {
-    RowRing<u16> squares;         ///< squared row distances of the rows within reach
+    RowRing<u8> squares;  ///< squared row distances of the rows within reach, squareBytes each
     RowRing<u8> classes;          ///< their classes
     RowRing<u8> flags;            ///< their chunk activity, with a zero guard on each side
     Buffer<u8> regionClasses;     ///< classes of one region row (padded)
@@ -29,7 +29,7 @@ struct GoodScratch {
     Buffer<int> counts;           ///< active rows within reach, per chunk
     Buffer<u16> near;             ///< the column search's n of an output row
     Buffer<u8> categories;        ///< its categories
-    Buffer<const u16*> rowPointers;
+    Buffer<const void*> rowPointers;
     Buffer<const u8*> flagPointers;
 
     /// Room for every tile of `plan` (a Good plan). Throws std::bad_alloc.
