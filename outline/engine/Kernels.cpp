@@ -76,9 +76,16 @@ ZARVEL_KERNELS(sse2, , 16)
 ZARVEL_KERNELS(avx2, ZARVEL_TARGET_AVX2, 32)
 ZARVEL_KERNELS(avx512, ZARVEL_TARGET_AVX512, 64)
 #else
-// 16 bytes is the vector width of the baseline of every other architecture the engine is built
-// for (NEON on 64-bit ARM); the compiler maps the generic vectors onto it.
+// Elsewhere one set, at the vector width the build targets: a fixed SVE length where the build
+// sets one (-msve-vector-bits), else 16 bytes (NEON, or plain code where the compiler has no
+// vectors). More than 64 bytes would exceed the wavefront's widest band.
+#if defined(__ARM_FEATURE_SVE_BITS) && __ARM_FEATURE_SVE_BITS >= 512
+ZARVEL_KERNELS(baseline, , 64)
+#elif defined(__ARM_FEATURE_SVE_BITS) && __ARM_FEATURE_SVE_BITS >= 256
+ZARVEL_KERNELS(baseline, , 32)
+#else
 ZARVEL_KERNELS(baseline, , 16)
+#endif
 #endif
 #undef ZARVEL_KERNELS
 
