@@ -1,5 +1,6 @@
 #include "outline/OutlineKernel.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -24,11 +25,12 @@ float squareAsFloat(int value) {
 }
 
 // Parabola intersection of the lower envelope: where the parabola rooted at q starts to lie
-// below the one rooted at p.
-float intersection(const float* f, int q, int p) {
-    const float fq = static_cast<float>(q);
-    const float fp = static_cast<float>(p);
-    return ((f[q] + squareAsFloat(q)) - (f[p] + squareAsFloat(p))) / ((fq + fq) - (fp + fp));
+// below the one rooted at p. Parabola k of `f` stands at position first + k.
+float intersection(const float* f, int q, int p, int first) {
+    const float fq = static_cast<float>(first + q);
+    const float fp = static_cast<float>(first + p);
+    return ((f[q] + squareAsFloat(first + q)) - (f[p] + squareAsFloat(first + p))) /
+           ((fq + fq) - (fp + fp));
 }
 
 template <class PIX>
@@ -239,48 +241,95 @@ void separableTransform(float* field, int width, int height) {
     separableColumnPass(field, width, height, 0, width, scratch);
 }
 
-void lowerEnvelope(const float* f, float* g, int n, int* positions, float* boundaries) {
-    if (n <= 0) {
-        return;
+namespace {
+
+// The lower envelope of one column as it is built parabola by parabola: positions v[0..k] of
+// the parabolas on it, and boundaries z[0..k + 1] between them.
+struct Envelope {
+    int* v;
+    float* z;
+    int k;
+
+    void start() {
+        k = 0;
+        v[0] = 0;
+        z[0] = envelopeLow;
+        z[1] = envelopeHigh;
     }
-    int* v = positions;
-    float* z = boundaries;
-    int k = 0;
-    v[0] = 0;
-    z[0] = envelopeLow;
-    z[1] = envelopeHigh;
-    for (int q = 1; q < n; ++q) {
-        float s = intersection(f, q, v[k]);
-        bool replacesFirst = false;
+
+    // Adds the parabola of value q (q ≥ 1) of `f`, whose values stand at positions first + 0, ...
+    void add(const float* f, int q, int first) {
+        float s = intersection(f, q, v[k], first);
         while (s <= z[k]) {
             // Only values beyond the envelope bounds (or infinities) get here: the new parabola
             // lies below the first one everywhere, so it takes the first one's place instead of
             // the search running off the front of the arrays.
             if (k == 0) {
-                replacesFirst = true;
-                break;
+                v[0] = q;
+                z[1] = envelopeHigh;
+                return;
             }
             --k;
-            s = intersection(f, q, v[k]);
-        }
-        if (replacesFirst) {
-            v[0] = q;
-            z[1] = envelopeHigh;
-            continue;
+            s = intersection(f, q, v[k], first);
         }
         ++k;
         v[k] = q;
         z[k] = s;
         z[k + 1] = envelopeHigh;
     }
-    k = 0;
-    for (int q = 0; q < n; ++q) {
-        const float position = static_cast<float>(q);
+
+    // The envelope at value q of `f`, for q = 0, 1, ... in turn after `k` was set to 0.
+    float at(const float* f, int q, int first) {
+        const float position = static_cast<float>(first + q);
         while (z[k + 1] < position) {
             ++k;
         }
-        g[q] = squareAsFloat(q - v[k]) + f[v[k]];
+        return squareAsFloat(q - v[k]) + f[v[k]];
     }
+};
+
+}  // namespace
+
+void lowerEnvelopeColumns(const float* f, float* g, int n, int first, int columns, int* positions,
+                          float* boundaries) {
+    if (n <= 0 || columns <= 0) {
+        return;
+    }
+    // Every column is built by exactly the steps of `lowerEnvelopeFrom`; doing the columns side
+    // by side only lets the processor overlap their independent chains of work.
+    constexpr int most = 16;
+    for (int c0 = 0; c0 < columns; c0 += most) {
+        const int count = std::min(most, columns - c0);
+        Envelope envelopes[most];
+        for (int c = 0; c < count; ++c) {
+            const std::size_t column = static_cast<std::size_t>(c0 + c);
+            envelopes[c] = {positions + column * n, boundaries + column * (n + 1), 0};
+            envelopes[c].start();
+        }
+        for (int q = 1; q < n; ++q) {
+            for (int c = 0; c < count; ++c) {
+                envelopes[c].add(f + static_cast<std::size_t>(c0 + c) * n, q, first);
+            }
+        }
+        for (int c = 0; c < count; ++c) {
+            envelopes[c].k = 0;
+        }
+        for (int q = 0; q < n; ++q) {
+            for (int c = 0; c < count; ++c) {
+                const std::size_t column = static_cast<std::size_t>(c0 + c) * n;
+                g[column + q] = envelopes[c].at(f + column, q, first);
+            }
+        }
+    }
+}
+
+void lowerEnvelopeFrom(const float* f, float* g, int n, int first, int* positions,
+                       float* boundaries) {
+    lowerEnvelopeColumns(f, g, n, first, 1, positions, boundaries);
+}
+
+void lowerEnvelope(const float* f, float* g, int n, int* positions, float* boundaries) {
+    lowerEnvelopeFrom(f, g, n, 0, positions, boundaries);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -161,6 +161,19 @@ void separableTransform(float* field, int width, int height);
 /// envelope bound (only possible beyond ±1e20 or with infinities) replaces the first parabola.
 void lowerEnvelope(const float* f, float* g, int n, int* positions, float* boundaries);
 
+/// `lowerEnvelope` of the part of a longer column that starts at position `first`: value k of `f`
+/// and `g` belongs to position first + k, and every position the arithmetic uses is the
+/// position in the whole column, so the single-precision results are those the whole column's
+/// envelope gives wherever the parabolas before `first` play no part.
+void lowerEnvelopeFrom(const float* f, float* g, int n, int first, int* positions,
+                       float* boundaries);
+
+/// `lowerEnvelopeFrom` of `columns` columns at once: column c's values are f[c × n .. c × n + n)
+/// and g alike; `positions` holds columns × n ints and `boundaries` columns × (n + 1) floats.
+/// Every column gets exactly what `lowerEnvelopeFrom` gives it.
+void lowerEnvelopeColumns(const float* f, float* g, int n, int first, int columns, int* positions,
+                          float* boundaries);
+
 // ---------------------------------------------------------------------------------------------
 // Output rule
 // ---------------------------------------------------------------------------------------------

@@ -80,8 +80,10 @@ void planWholeField(RenderPlan& p, unsigned threads) {
 // Stripes as wide as the rows a tile keeps fit the budget, cut into bands of rows so that every
 // thread has several tiles to take, but not so thin that the rows read beyond a band's ends
 // dominate.
+// With `shareRows` the bottom rows of the field cost far more than the rest (the envelope rows
+// of a tall field): every thread gets a stripe of them.
 void planTiles(RenderPlan& p, const WorkUnits& units, unsigned threads, int bytesPerColumn,
-               int haloRows, int budget) {
+               int haloRows, int budget, bool shareRows = false) {
     const int innerWidth = p.inner.x2 - p.inner.x1;
     const int innerHeight = p.inner.y2 - p.inner.y1;
     p.stripeWidth = std::clamp(roundUp(budget / bytesPerColumn, chunkPixels) - chunkPixels,
@@ -90,6 +92,10 @@ void planTiles(RenderPlan& p, const WorkUnits& units, unsigned threads, int byte
         p.stripeWidth = std::min(units.stripeWidth, widestStripe);
     }
     p.stripes = std::max(1, divideUp(innerWidth, p.stripeWidth));
+    if (shareRows && units.stripeWidth <= 0) {
+        p.stripes =
+            std::max(p.stripes, std::min(static_cast<int>(threads), divideUp(innerWidth, 256)));
+    }
     p.bands = 1;
     if (threads > 1) {
         const int wanted = divideUp(3 * static_cast<int>(threads), p.stripes);
@@ -125,11 +131,26 @@ void planGood(RenderPlan& p, const RenderRequest& r, unsigned threads, float wid
     // a byte wherever they fit one (the column search then takes twice the pixels a vector).
     p.cap = p.zeroFrom;
     p.squareBytes = p.cap <= 255 ? 1 : 2;
-    planTiles(p, r.units, threads, (2 * p.reach + 1) * (p.squareBytes + 1), 2 * p.reach,
-              goodBudget);
+    const int fieldHeight = p.field.y2 - p.field.y1;
+    p.envelopeRows = fieldHeight;
+    int regionReach = p.reach + 3;  // a source farther than reach + 2 gives a capped distance
+    if (fieldHeight > exactEnvelopeRows) {
+        // A row is safe from the envelope's rounding while every parabola that can reach it
+        // below the cap, and every boundary between such parabolas, lies above the rows whose
+        // squares leave 2^24; the envelope settles within a few reaches of where it starts, and
+        // a row distance capped well beyond the reach (its square 32K + 288 above the largest
+        // that draws) is as unbeatable there as an uncapped one.
+        p.envelopeRows = std::max(0, exactEnvelopeRows - (p.reach + 1) - 8);
+        p.envelopeLookback = 2 * (p.reach + 1) + 8;
+        p.envelopeReach = p.reach + 17;
+        p.envelopeSpan =
+            std::min(fieldHeight, fieldHeight - p.envelopeRows + 2 * p.envelopeLookback);
+        regionReach = p.envelopeReach + 3;
+    }
+    planTiles(p, r.units, threads, (2 * p.reach + 1) * (p.squareBytes + 1), 2 * p.reach, goodBudget,
+              p.envelopeSpan > 0);
     const int fieldWidth = p.field.x2 - p.field.x1;
-    // A source more than reach + 2 columns away gives a capped row distance.
-    p.regionMax = roundUp(std::min(fieldWidth, p.stripeMax + 2 * (p.reach + 3)), chunkPixels);
+    p.regionMax = roundUp(std::min(fieldWidth, p.stripeMax + 2 * regionReach), chunkPixels);
     p.ringRows = 2 * p.reach + 1;
 }
 
@@ -189,12 +210,9 @@ RenderPlan planRender(const RenderRequest& r) {
         p.threads = 1;
         return p;
     }
-    // Widths beyond the fast reach (or not a width at all), and at Good fields taller than the
-    // column search is exact for: the straightforward pipeline.
+    // Widths beyond the fast reach (or not a width at all): the straightforward pipeline.
     const float widthMinus1 = r.width - 1.0f;
-    const int fieldHeight = p.field.y2 - p.field.y1;
-    if (!(r.width >= 0.0f && r.width <= static_cast<float>(fastReachLimit)) ||
-        (r.quality != 0 && fieldHeight > exactEnvelopeRows)) {
+    if (!(r.width >= 0.0f && r.width <= static_cast<float>(fastReachLimit))) {
         planWholeField(p, threads);
         return p;
     }

@@ -61,7 +61,8 @@ constexpr int fastReachLimit = 254;
 /// Tallest field on which the integer column search agrees with the single-precision lower
 /// envelope of the straightforward pipeline: below it every sum (f + q²) a value within the
 /// reach depends on is below 2^24, so the envelope's boundaries are exact quotients and fall on
-/// the right side of every row. Taller fields at Good take the whole-field pipeline.
+/// the right side of every row. On taller fields at Good, the rows near and past it take the
+/// envelope itself (see RenderPlan::envelopeRows).
 constexpr int exactEnvelopeRows = 4088;
 
 /// Forced work units (0: the plan's own choice): the stripe width in pixels, the number of
@@ -112,11 +113,22 @@ struct RenderPlan {
     PixelRect inner;
 
     // The reach (fast paths).
-    int reach = 0;      ///< K: ceil(width)
-    int cap = 1;        ///< Good: the cap of squared distances, `zeroFrom`: nothing above draws
+    int reach = 0;        ///< K: ceil(width)
+    int cap = 1;          ///< Good: the cap of squared distances, `zeroFrom`: nothing above draws
     int squareBytes = 2;  ///< Good: 1 when every square below the cap fits a byte, else 2
-    int zeroFrom = 1;   ///< Good: smallest n whose square root is above the width
-    int fullBelow = 0;  ///< Good: smallest n whose square root does not give full coverage
+    /// Good on fields taller than exactEnvelopeRows: output rows from this one on (counted from
+    /// the field's top) take the single-precision lower envelope of their column, computed as
+    /// the straightforward pipeline does, with positions counted from the field's top, over the
+    /// column's rows from `envelopeLookback` above a tile's first such row to as far below its
+    /// last, with row distances capped at `envelopeReach`. Far enough from a row, neither the
+    /// rows left out nor the cap change what the envelope gives it below the zero threshold.
+    /// The field's height when no row needs it.
+    int envelopeRows = 0;
+    int envelopeLookback = 0;
+    int envelopeReach = 0;
+    int envelopeSpan = 0;  ///< most rows one tile's envelope covers
+    int zeroFrom = 1;      ///< Good: smallest n whose square root is above the width
+    int fullBelow = 0;     ///< Good: smallest n whose square root does not give full coverage
     int margin = 0;     ///< Draft: rows and columns a tile computes beyond its own (computedMargin)
     int blockRows = 0;  ///< Draft: output rows per backward block
     int lanes = 0;      ///< Draft: rows of a wavefront band at the plan's level

@@ -103,6 +103,28 @@ ZARVEL_INLINE int largestLane(const V (&acc)[m]) {
     return x[0];
 }
 
+// The category of pixels of class `cls` whose column search gave n: inside pixels are copies,
+// n from zeroFrom on is zero, far pixels below fullBelow take the constant outline pixel, and the
+// rest the output rule itself. By arithmetic on 0/1 values: GCC 12 takes unsigned and zero
+// comparisons of AVX-512 vectors apart lane by lane.
+template <class V>
+ZARVEL_INLINE V categoryOf(V n, V cls, int zeroFrom, int fullBelow) {
+    using T = std::remove_reference_t<decltype(n[0])>;
+    const V one = splat<V>(static_cast<T>(1));
+    const V zeroLimit = splat<V>(static_cast<T>(zeroFrom - 1));
+    const V fullLimit = splat<V>(static_cast<T>(fullBelow));
+    const V general = splat<V>(static_cast<T>(categoryGeneral));
+    static_assert(categoryConstant == categoryGeneral - 1 && categoryZero == 0 && categoryCopy == 1,
+                  "the arithmetic below relies on these values");
+    const V isSource = vmin(cls, one);
+    const V isInside = cls >> 1;
+    const V isZero = vmin(n - vmin(n, zeroLimit), one);
+    const V isFull = vmin(fullLimit - vmin(fullLimit, n), one);
+    V category = general - isFull * (one - isSource);
+    category = category * (one - isZero);
+    return category + isInside * (one - category);
+}
+
 template <int bytes, class T>
 ZARVEL_INLINE void columnBody(const ColumnArgs& a) {
     using L = SquareLanes<bytes, T>;
@@ -162,28 +184,28 @@ ZARVEL_INLINE void columnBody(const ColumnArgs& a) {
                 largest = largestLane<n>(acc);
             }
         }
-        // Categories by arithmetic on 0/1 values: GCC 12 takes unsigned and zero comparisons of
-        // AVX-512 vectors apart lane by lane.
-        const V one = splat<V>(static_cast<T>(1));
-        const V zeroLimit = splat<V>(static_cast<T>(a.zeroFrom - 1));
-        const V fullBelow = splat<V>(static_cast<T>(a.fullBelow));
-        const V general = splat<V>(static_cast<T>(categoryGeneral));
-        static_assert(categoryConstant == categoryGeneral - 1 && categoryZero == 0 &&
-                          categoryCopy == 1,
-                      "the arithmetic below relies on these values");
         for (int k = 0; k < m; ++k) {
             const int i = base + k * n;
             const V cls = __builtin_convertvector(load<typename L::Classes>(a.classes + i), V);
-            const V isSource = vmin(cls, one);
-            const V isInside = cls >> 1;
-            const V isZero = vmin(acc[k] - vmin(acc[k], zeroLimit), one);
-            const V isFull = vmin(fullBelow - vmin(fullBelow, acc[k]), one);
-            V category = general - isFull * (one - isSource);
-            category = category * (one - isZero);
-            category = category + isInside * (one - category);
             store(a.near + i, __builtin_convertvector(acc[k], typename L::Wide));
-            store(a.categories + i, __builtin_convertvector(category, typename L::Classes));
+            store(a.categories + i,
+                  __builtin_convertvector(categoryOf(acc[k], cls, a.zeroFrom, a.fullBelow),
+                                          typename L::Classes));
         }
+    }
+}
+
+template <int bytes>
+ZARVEL_INLINE void nearCategoriesBody(const NearCategoryArgs& a) {
+    using L = SquareLanes<bytes, u16>;
+    using V = typename L::V;
+    constexpr int n = L::lanes;
+    for (int i = 0; i < a.count; i += n) {
+        const V cls = __builtin_convertvector(load<typename L::Classes>(a.classes + i), V);
+        const V near = load<V>(a.near + i);
+        store(a.categories + i,
+              __builtin_convertvector(categoryOf(near, cls, a.zeroFrom, a.fullBelow),
+                                      typename L::Classes));
     }
 }
 

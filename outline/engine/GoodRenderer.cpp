@@ -5,11 +5,18 @@
 // tile streams the rows from K above it to K below it once: each row is classified, its row
 // distances (capped at K + 1) squared into a ring of 2K + 1 rows, and an output row is written
 // as soon as the K rows below it have arrived, by the column search over the ring (n capped at
-// (K + 1)²; equal to the single-precision lower envelope on fields up to exactEnvelopeRows rows
-// high). Per chunk of columns the tile counts the ring rows that hold anything below the cap, so
-// the search skips chunks with nothing within reach.
+// zeroFrom, the least n that draws nothing; equal to the single-precision lower envelope on fields
+// up to exactEnvelopeRows rows high). Per chunk of columns the tile counts the ring rows that hold
+// anything below the cap, so the search skips chunks with nothing within reach.
+//
+// On taller fields the envelope's rounding can pick another parabola than the nearest in rows
+// near and past exactEnvelopeRows. Output rows from the plan's envelopeRows on take the envelope
+// itself, computed as the straightforward pipeline computes it, over the part of each column
+// around the tile's such rows (see RenderPlan::envelopeRows).
 #include <algorithm>
 #include <cstring>
+
+#include "outline/OutlineKernel.h"
 
 #include "outline/engine/Renderers.h"
 
@@ -113,7 +120,72 @@ private:
         ++oldest;
     }
 
-    // Output row y: the column search over the rows within reach, then its pixels.
+    // The rows of a column envelope: its n for the tile's rows from envelopeRows on, in
+    // t.envelopeNear, a row of `padded` per output row from `envelopeFirst` (field rows).
+    void computeEnvelope() {
+        const RenderPlan& plan = job.plan;
+        const int fieldHeight = plan.field.y2 - plan.field.y1;
+        envelopeFirst = std::max(plan.envelopeRows, tile.y1 - plan.field.y1);
+        const int first = std::max(0, envelopeFirst - plan.envelopeLookback);
+        const int end = std::min(fieldHeight, tile.y2 - plan.field.y1 + plan.envelopeLookback);
+        const int rows = end - first;
+        const int bound = plan.envelopeReach;
+        // Row distances, capped at the bound, of every row the envelope covers.
+        const int ex1 = std::max(plan.field.x1, tile.x1 - (bound + 3));
+        const int ex2 = std::min(plan.field.x2, tile.x2 + (bound + 3));
+        const int length = roundUp(ex2 - ex1, chunkPixels);
+        u8* classes = t.regionClasses.data();
+        s16* distances = t.regionDistances.data();
+        for (int q = first; q < end; ++q) {
+            s16* row = t.envelopeDistances.data() + static_cast<std::size_t>(q - first) * padded;
+            if (classifyRow<PIX, nComponents>(job, plan.field.y1 + q, ex1, ex2, classes)) {
+                std::memset(classes + (ex2 - ex1), classFar,
+                            static_cast<std::size_t>(length - (ex2 - ex1)));
+                k.rowDistances({classes, length, bound, distances});
+                std::memcpy(row, distances + (tile.x1 - ex1),
+                            static_cast<std::size_t>(stripeLength) * sizeof(s16));
+            } else {
+                std::fill(row, row + stripeLength, static_cast<s16>(bound));
+            }
+        }
+        // The envelope of each column, a block of columns at a time so that the rows are read
+        // whole: squared as the straightforward pipeline squares them, at their field rows.
+        constexpr int block = 16;
+        const int outputEnd = tile.y2 - plan.field.y1;
+        for (int i0 = 0; i0 < stripeLength; i0 += block) {
+            const int columns = std::min(block, stripeLength - i0);
+            for (int q = 0; q < rows; ++q) {
+                const s16* row = t.envelopeDistances.data() + static_cast<std::size_t>(q) * padded;
+                for (int c = 0; c < columns; ++c) {
+                    const float r = static_cast<float>(row[i0 + c]);
+                    t.envelopeIn.data()[c * rows + q] = r * r;
+                }
+            }
+            lowerEnvelopeColumns(t.envelopeIn.data(), t.envelopeOut.data(), rows, first, columns,
+                                 t.envelopePositions.data(), t.envelopeBoundaries.data());
+            const float cap = static_cast<float>(plan.cap);
+            for (int q = envelopeFirst; q < outputEnd; ++q) {
+                const float* g = t.envelopeOut.data() + (q - first);
+                u16* row = envelopeRow(q) + i0;
+                for (int c = 0; c < columns; ++c) {
+                    const float n = g[c * rows];
+                    row[c] = static_cast<u16>(n < cap ? n : cap);
+                }
+            }
+        }
+        for (int q = envelopeFirst; q < outputEnd; ++q) {
+            std::fill(envelopeRow(q) + stripeLength, envelopeRow(q) + padded,
+                      static_cast<u16>(plan.cap));
+        }
+        envelopeReady = true;
+    }
+
+    u16* envelopeRow(int q) const {
+        return t.envelopeNear.data() + static_cast<std::size_t>(q - envelopeFirst) * padded;
+    }
+
+    // Output row y: the column search over the rows within reach (or the column envelope),
+    // then its pixels.
     void emit(int y) {
         while (oldest < y - reach) {
             retireOldest();
@@ -122,6 +194,18 @@ private:
             return;
         }
         zeroOutsideColumns<PIX, nComponents>(job, tile, y);
+        const RenderPlan& plan = job.plan;
+        const int q = y - plan.field.y1;
+        if (q >= plan.envelopeRows) {
+            if (!envelopeReady) {
+                computeEnvelope();
+            }
+            const u8* classes = t.classes[y];
+            k.nearCategories({envelopeRow(q), classes, padded, plan.zeroFrom, plan.fullBelow,
+                              t.categories.data()});
+            writeOutput(y, classes, envelopeRow(q));
+            return;
+        }
         const void** rows = t.rowPointers.data();
         const u8** flags = t.flagPointers.data();
         for (int dy = -reach; dy <= reach; ++dy) {
@@ -130,17 +214,26 @@ private:
             flags[reach + dy] = present ? t.flags[y + dy] + 1 : nullptr;
         }
         const u8* classes = t.classes[y];
-        const RenderPlan& plan = job.plan;
         k.column[plan.squareBytes - 1]({rows, flags, t.counts.data(), classes, chunks, reach,
                                         plan.cap, plan.zeroFrom, plan.fullBelow, t.near.data(),
                                         t.categories.data()});
+        writeOutput(y, classes, t.near.data());
+    }
+
+    // The pixels of output row y from its classes, categories (in t.categories) and n.
+    void writeOutput(int y, const u8* classes, const u16* near) {
         const auto lanes = sourceLanes(job.source, y, tile.x1, stripeLength);
         const PIX* src =
             lanes.first < lanes.second ? job.source.pixel<PIX, nComponents>(tile.x1, y) : nullptr;
-        const OutputRow<PIX> row = {
-            t.categories.data(), classes,      stripeLength,
-            t.near.data(),       nullptr,      src,
-            lanes.first,         lanes.second, job.destination.pixel<PIX, nComponents>(tile.x1, y)};
+        const OutputRow<PIX> row = {t.categories.data(),
+                                    classes,
+                                    stripeLength,
+                                    near,
+                                    nullptr,
+                                    src,
+                                    lanes.first,
+                                    lanes.second,
+                                    job.destination.pixel<PIX, nComponents>(tile.x1, y)};
         writeRow<PIX, nComponents, true>(job, row);
     }
 
@@ -159,6 +252,8 @@ private:
     const int ya;  // the rows streamed: the tile's and those within reach, in the field
     const int yb;
     int oldest = ya;  // the oldest row counted in `counts`
+    bool envelopeReady = false;
+    int envelopeFirst = 0;  // the first output row (field rows) of the column envelope
 };
 
 }  // namespace
@@ -179,12 +274,23 @@ void GoodScratch::reserve(const RenderPlan& plan) {
     categories.reserve(stripe + chunkPixels);
     rowPointers.reserve(rows);
     flagPointers.reserve(rows);
+    if (plan.envelopeSpan > 0) {
+        const std::size_t span = static_cast<std::size_t>(plan.envelopeSpan);
+        envelopeDistances.reserve(span * stripe);
+        envelopeIn.reserve(16 * span);
+        envelopeOut.reserve(16 * span);
+        envelopePositions.reserve(16 * span);
+        envelopeBoundaries.reserve(16 * (span + 1));
+        envelopeNear.reserve(span * stripe);
+    }
 }
 
 std::size_t GoodScratch::bytes() const {
     return squares.bytes() + classes.bytes() + flags.bytes() + regionClasses.bytes() +
            regionDistances.bytes() + counts.bytes() + near.bytes() + categories.bytes() +
-           rowPointers.bytes() + flagPointers.bytes();
+           rowPointers.bytes() + flagPointers.bytes() + envelopeDistances.bytes() +
+           envelopeIn.bytes() + envelopeOut.bytes() + envelopePositions.bytes() +
+           envelopeBoundaries.bytes() + envelopeNear.bytes();
 }
 
 template <class PIX, int nComponents>

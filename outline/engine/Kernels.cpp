@@ -24,51 +24,55 @@ namespace {
 
 // One table per instruction set: thin wrappers with the set's target attribute, into which the
 // always-inlined bodies are compiled. NAME is the table's namespace.
-#define ZARVEL_KERNELS(NAME, TARGET, BYTES)                                                     \
-    namespace NAME {                                                                            \
-    template <class PIX, int N>                                                                 \
-    TARGET bool classify(const void* pixels, int count, u8* out) {                              \
-        return classifyBody<BYTES, PIX, N>(pixels, count, out);                                 \
-    }                                                                                           \
-    template <int pixelBytes>                                                                   \
-    TARGET void blend(const BlendArgs& a) {                                                     \
-        blendBody<BYTES, pixelBytes>(a);                                                        \
-    }                                                                                           \
-    TARGET void rowDistances(const RowDistanceArgs& a) {                                        \
-        rowDistancesBody<BYTES>(a);                                                             \
-    }                                                                                           \
-    template <class T>                                                                          \
-    TARGET void squares(const SquareArgs& a) {                                                  \
-        squaresBody<BYTES, T>(a);                                                               \
-    }                                                                                           \
-    template <class T>                                                                          \
-    TARGET void column(const ColumnArgs& a) {                                                   \
-        columnBody<BYTES, T>(a);                                                                \
-    }                                                                                           \
-    TARGET void wavefront(const WavefrontArgs& a) {                                             \
-        if (a.reverse) {                                                                        \
-            wavefrontBody<BYTES, true>(a);                                                      \
-        } else {                                                                                \
-            wavefrontBody<BYTES, false>(a);                                                     \
-        }                                                                                       \
-    }                                                                                           \
-    TARGET void classValues(const ClassValueArgs& a) {                                          \
-        classValuesBody<BYTES>(a);                                                              \
-    }                                                                                           \
-    TARGET void chamferCategories(const ChamferCategoryArgs& a) {                               \
-        chamferCategoriesBody<BYTES>(a);                                                        \
-    }                                                                                           \
-    const Kernels kernels = {                                                                   \
-        {classify<unsigned char, 4>, classify<unsigned short, 4>, classify<float, 4>,           \
-         classify<unsigned char, 1>, classify<unsigned short, 1>, classify<float, 1>},          \
-        {blend<1>, blend<2>, blend<4>, blend<8>, blend<16>},                                    \
-        rowDistances,                                                                           \
-        {squares<u8>, squares<u16>},                                                            \
-        {column<u8>, column<u16>},                                                              \
-        wavefront,                                                                              \
-        chamferCategories,                                                                      \
-        classValues,                                                                            \
-        BYTES / 2};                                                                             \
+#define ZARVEL_KERNELS(NAME, TARGET, BYTES)                                                        \
+    namespace NAME {                                                                               \
+    template <class PIX, int N>                                                                    \
+    TARGET bool classify(const void* pixels, int count, u8* out) {                                 \
+        return classifyBody<BYTES, PIX, N>(pixels, count, out);                                    \
+    }                                                                                              \
+    template <int pixelBytes>                                                                      \
+    TARGET void blend(const BlendArgs& a) {                                                        \
+        blendBody<BYTES, pixelBytes>(a);                                                           \
+    }                                                                                              \
+    TARGET void rowDistances(const RowDistanceArgs& a) {                                           \
+        rowDistancesBody<BYTES>(a);                                                                \
+    }                                                                                              \
+    template <class T>                                                                             \
+    TARGET void squares(const SquareArgs& a) {                                                     \
+        squaresBody<BYTES, T>(a);                                                                  \
+    }                                                                                              \
+    template <class T>                                                                             \
+    TARGET void column(const ColumnArgs& a) {                                                      \
+        columnBody<BYTES, T>(a);                                                                   \
+    }                                                                                              \
+    TARGET void nearCategories(const NearCategoryArgs& a) {                                        \
+        nearCategoriesBody<BYTES>(a);                                                              \
+    }                                                                                              \
+    TARGET void wavefront(const WavefrontArgs& a) {                                                \
+        if (a.reverse) {                                                                           \
+            wavefrontBody<BYTES, true>(a);                                                         \
+        } else {                                                                                   \
+            wavefrontBody<BYTES, false>(a);                                                        \
+        }                                                                                          \
+    }                                                                                              \
+    TARGET void classValues(const ClassValueArgs& a) {                                             \
+        classValuesBody<BYTES>(a);                                                                 \
+    }                                                                                              \
+    TARGET void chamferCategories(const ChamferCategoryArgs& a) {                                  \
+        chamferCategoriesBody<BYTES>(a);                                                           \
+    }                                                                                              \
+    const Kernels kernels = {{classify<unsigned char, 4>, classify<unsigned short, 4>,             \
+                              classify<float, 4>, classify<unsigned char, 1>,                      \
+                              classify<unsigned short, 1>, classify<float, 1>},                    \
+                             {blend<1>, blend<2>, blend<4>, blend<8>, blend<16>},                  \
+                             rowDistances,                                                         \
+                             {squares<u8>, squares<u16>},                                          \
+                             {column<u8>, column<u16>},                                            \
+                             nearCategories,                                                       \
+                             wavefront,                                                            \
+                             chamferCategories,                                                    \
+                             classValues,                                                          \
+                             BYTES / 2};                                                           \
     }  // namespace NAME
 
 #if ZARVEL_X86

@@ -72,9 +72,9 @@ struct SquareArgs {
 /// `cap`, then the category of every pixel.
 struct ColumnArgs {
     const void* const* rows;  ///< rows[reach + dy]: squares of row y + dy (as stored), or null
-    const u8* const* flags;  ///< flags[reach + dy]: its chunk activity, or null
-    const int* counts;       ///< per chunk: active rows among the rows within reach
-    const u8* classes;       ///< classes of row y
+    const u8* const* flags;   ///< flags[reach + dy]: its chunk activity, or null
+    const int* counts;        ///< per chunk: active rows among the rows within reach
+    const u8* classes;        ///< classes of row y
     int chunks;
     int reach;
     int cap;
@@ -82,6 +82,17 @@ struct ColumnArgs {
     int fullBelow;   ///< n below this (and far class): constant outline pixel
     u16* near;       ///< out: n per pixel
     u8* categories;  ///< out
+};
+
+/// The categories of a row whose n per pixel is known (16 bits; `count` a multiple of
+/// chunkPixels), as the column search gives them.
+struct NearCategoryArgs {
+    const u16* near;
+    const u8* classes;
+    int count;
+    int zeroFrom;
+    int fullBelow;
+    u8* categories;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -156,6 +167,7 @@ struct Kernels {
     void (*rowDistances)(const RowDistanceArgs&);
     void (*squares[2])(const SquareArgs&);  ///< [0] bytes, [1] 16 bits
     void (*column[2])(const ColumnArgs&);   ///< alike
+    void (*nearCategories)(const NearCategoryArgs&);
     void (*wavefront)(const WavefrontArgs&);
     void (*chamferCategories)(const ChamferCategoryArgs&);
     void (*classValues)(const ClassValueArgs&);

@@ -21,16 +21,24 @@ namespace Engine {
 
 /// Scratch of one thread for Good tiles.
 struct GoodScratch {
-    RowRing<u8> squares;  ///< squared row distances of the rows within reach, squareBytes each
-    RowRing<u8> classes;          ///< their classes
-    RowRing<u8> flags;            ///< their chunk activity, with a zero guard on each side
-    Buffer<u8> regionClasses;     ///< classes of one region row (padded)
+    RowRing<u8> squares;       ///< squared row distances of the rows within reach, squareBytes each
+    RowRing<u8> classes;       ///< their classes
+    RowRing<u8> flags;         ///< their chunk activity, with a zero guard on each side
+    Buffer<u8> regionClasses;  ///< classes of one region row (padded)
     Buffer<s16> regionDistances;  ///< its row distances
     Buffer<int> counts;           ///< active rows within reach, per chunk
     Buffer<u16> near;             ///< the column search's n of an output row
     Buffer<u8> categories;        ///< its categories
     Buffer<const void*> rowPointers;
     Buffer<const u8*> flagPointers;
+    // Rows that take the lower envelope itself (see RenderPlan::envelopeRows): row distances of
+    // the rows it covers, its input and output for a block of columns, its n per output row.
+    Buffer<s16> envelopeDistances;
+    Buffer<float> envelopeIn;
+    Buffer<float> envelopeOut;
+    Buffer<int> envelopePositions;
+    Buffer<float> envelopeBoundaries;
+    Buffer<u16> envelopeNear;
 
     /// Room for every tile of `plan` (a Good plan). Throws std::bad_alloc.
     void reserve(const RenderPlan& plan);

@@ -59,11 +59,16 @@ TEST(RenderPlan, ChoosesThePathFromTheRectanglesTheQualityAndTheWidth) {
     beside.destinationBounds = {0, 0, 400, 300};
     EXPECT_EQ(K::planRender(beside).path, K::RenderPath::zeroRows);
     EXPECT_EQ(K::planRender(beside).phases[0].tasks, 1);
-    // Good on fields taller than the column search is exact for: the whole field.
+    // Good on fields taller than the column search is exact for: the rows from about 4088 on
+    // take the single-precision envelope itself, over enough rows above them.
     const K::PixelRect tall = {0, 0, 8, K::exactEnvelopeRows};
-    EXPECT_EQ(path(tall, 1, 5.0f, tall), K::RenderPath::good);
-    const K::PixelRect taller = {0, 0, 8, K::exactEnvelopeRows + 1};
-    EXPECT_EQ(path(taller, 1, 5.0f, taller), K::RenderPath::wholeField);
+    EXPECT_EQ(K::planRender(request(tall, tall, 1, 5.0f)).envelopeRows, K::exactEnvelopeRows);
+    const K::PixelRect taller = {0, 0, 8, K::exactEnvelopeRows + 500};
+    const K::RenderPlan p = K::planRender(request(taller, taller, 1, 5.0f));
+    EXPECT_EQ(p.path, K::RenderPath::good);
+    EXPECT_LE(p.envelopeRows, K::exactEnvelopeRows - p.reach);
+    EXPECT_GE(p.envelopeLookback, p.reach + 1);
+    EXPECT_GE(p.envelopeSpan, taller.y2 - p.envelopeRows);
     EXPECT_EQ(path(taller, 0, 5.0f, taller), K::RenderPath::draft);
 }
 
