@@ -4,50 +4,17 @@
 #include <iostream>
 #include <new>
 
+#include "openfx/ofxStatusNames.h"
+
 namespace OFX {
 
 const char* statusName(int status) {
-    switch (status) {
-    case kOfxStatOK:
-        return "kOfxStatOK";
-    case kOfxStatFailed:
-        return "kOfxStatFailed";
-    case kOfxStatErrFatal:
-        return "kOfxStatErrFatal";
-    case kOfxStatErrUnknown:
-        return "kOfxStatErrUnknown";
-    case kOfxStatErrMissingHostFeature:
-        return "kOfxStatErrMissingHostFeature";
-    case kOfxStatErrUnsupported:
-        return "kOfxStatErrUnsupported";
-    case kOfxStatErrExists:
-        return "kOfxStatErrExists";
-    case kOfxStatErrFormat:
-        return "kOfxStatErrFormat";
-    case kOfxStatErrMemory:
-        return "kOfxStatErrMemory";
-    case kOfxStatErrBadHandle:
-        return "kOfxStatErrBadHandle";
-    case kOfxStatErrBadIndex:
-        return "kOfxStatErrBadIndex";
-    case kOfxStatErrValue:
-        return "kOfxStatErrValue";
-    case kOfxStatReplyYes:
-        return "kOfxStatReplyYes";
-    case kOfxStatReplyNo:
-        return "kOfxStatReplyNo";
-    case kOfxStatReplyDefault:
-        return "kOfxStatReplyDefault";
-    case kOfxStatErrImageFormat:
-        return "kOfxStatErrImageFormat";
-    default:
-        return "UNKNOWN STATUS CODE";
-    }
+    const char* name = ofxStatusName(status);
+    return name ? name : "UNKNOWN STATUS CODE";
 }
 
 bool isNamedStatus(int status) {
-    return (status >= kOfxStatOK && status <= kOfxStatReplyDefault) ||
-           status == kOfxStatErrImageFormat;
+    return ofxStatusName(status) != nullptr;
 }
 
 const char* Exception::Suite::what() const noexcept {

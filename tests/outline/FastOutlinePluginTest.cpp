@@ -11,6 +11,7 @@
 
 #include "host/Effect.h"
 #include "host/Image.h"
+#include "host/Tiling.h"
 #include "ofx/ImageEffect.h"
 #include "outline/FastOutlinePlugin.h"
 #include "outline/OutlineProcessors.h"
@@ -202,14 +203,17 @@ protected:
     // Renders `window` into a destination with `bounds`, checks that nothing outside the window
     // was written, and returns the destination.
     std::shared_ptr<ZarvelHost::Image> renderPiece(const OfxRectI& window, const OfxRectI& bounds) {
-        const OfxRectD region = regionOfInterest(canonical(window, renderScale), renderScale);
-        hostInstance.source().setImage(
-            zarvel::test::cropImage(*fullSource, pixels(region, renderScale)));
-        auto output = std::make_shared<ZarvelHost::Image>(bounds, fullSource->depth(),
-                                                          fullSource->components());
-        fillBytes(*output, untouched);
-        hostInstance.output().setImage(output);
-        render(window);
+        ZarvelHost::TileStep step;
+        step.regionOfInterest = [&](const OfxRectD& region) {
+            return regionOfInterest(region, renderScale);
+        };
+        step.render = [&](const OfxRectI& tile, ZarvelHost::Image& destination) {
+            fillBytes(destination, untouched);
+            render(tile);
+        };
+        auto output =
+            ZarvelHost::renderTile(hostInstance.source(), *fullSource, hostInstance.output(),
+                                   window, bounds, step, renderScale);
         EXPECT_EQ(untouchedOutside(*output, window, untouched), "");
         return output;
     }
