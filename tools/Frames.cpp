@@ -1,12 +1,14 @@
 #include "tools/Frames.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <tuple>
 
 #include "tools/ToolError.h"
 
@@ -20,6 +22,11 @@ struct DirCloser {
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
+}
+
+bool isFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 // Replaces "%%" by "%".
@@ -49,11 +56,31 @@ std::string joinPath(const std::string& folder, const std::string& name) {
 }
 
 std::optional<FramePattern> FramePattern::parse(const std::string& path) {
-    // Find every directive: '%', an optional '0', up to 9 width digits, 'd'.
+    // Find every directive: '%', an optional '0', up to 9 width digits, 'd'; or a run of '#' or
+    // '@'.
     std::size_t found = std::string::npos;
     std::size_t foundEnd = 0;
     FramePattern pattern;
+    const auto take = [&](std::size_t start, std::size_t end, int width, bool zero) {
+        if (found != std::string::npos) {
+            throw ToolError(path, "a frame pattern takes one frame number (%04d, #### or @@@@)",
+                            exitUsage);
+        }
+        found = start;
+        foundEnd = end;
+        pattern.width_ = width;
+        pattern.zeroPad_ = zero;
+    };
     for (std::size_t i = 0; i < path.size(); ++i) {
+        if (path[i] == '#' || path[i] == '@') {
+            std::size_t j = i;
+            while (j < path.size() && path[j] == path[i] && j - i < 9) {
+                ++j;
+            }
+            take(i, j, static_cast<int>(j - i), true);
+            i = j - 1;
+            continue;
+        }
         if (path[i] != '%') {
             continue;
         }
@@ -74,14 +101,8 @@ std::optional<FramePattern> FramePattern::parse(const std::string& path) {
         if (j >= path.size() || path[j] != 'd') {
             continue;  // a plain '%' in a name
         }
-        if (found != std::string::npos) {
-            throw ToolError(path, "a frame pattern takes one frame number (%d, %4d or %04d)",
-                            exitUsage);
-        }
-        found = i;
-        foundEnd = j + 1;
-        pattern.zeroPad_ = zero;
-        pattern.width_ = j > digitsStart ? std::stoi(path.substr(digitsStart, j - digitsStart)) : 0;
+        take(i, j + 1, j > digitsStart ? std::stoi(path.substr(digitsStart, j - digitsStart)) : 0,
+             zero);
     }
     if (found == std::string::npos) {
         return std::nullopt;
@@ -144,41 +165,112 @@ std::vector<std::pair<long, std::string>> FramePattern::existingFrames() const {
     return frames;
 }
 
-Plan planJobs(const std::vector<std::string>& paths, const std::optional<std::string>& outputDir) {
+std::vector<long> parseFrameList(const std::string& option, const std::string& text) {
+    const std::string expected = "'" + text +
+                                 "' is not a frame list (such as 1001-1100, 1-100x5, 7 or "
+                                 "1,5,10-20)";
+    const auto number = [&](const std::string& part) {
+        if (part.empty() || part.size() > 9 || !std::all_of(part.begin(), part.end(), isDigit)) {
+            throw ToolError(option, expected, exitUsage);
+        }
+        return std::stol(part);
+    };
+    std::vector<long> frames;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t comma = text.find(',', start);
+        if (comma == std::string::npos) {
+            comma = text.size();
+        }
+        std::string part = text.substr(start, comma - start);
+        long step = 1;
+        const std::size_t x = part.find('x');
+        if (x != std::string::npos) {
+            step = number(part.substr(x + 1));
+            part.resize(x);
+            if (step < 1) {
+                throw ToolError(option, expected, exitUsage);
+            }
+        }
+        const std::size_t dash = part.find('-');
+        const long first = number(part.substr(0, dash));
+        const long last = dash == std::string::npos ? first : number(part.substr(dash + 1));
+        if (last < first || (dash == std::string::npos && x != std::string::npos)) {
+            throw ToolError(option, expected, exitUsage);
+        }
+        for (long frame = first; frame <= last; frame += step) {
+            if (std::find(frames.begin(), frames.end(), frame) == frames.end()) {
+                frames.push_back(frame);
+            }
+            if (frames.size() > 1000000) {
+                throw ToolError(option, "'" + text + "' names more than a million frames",
+                                exitUsage);
+            }
+        }
+        start = comma + 1;
+    }
+    return frames;
+}
+
+Plan planJobs(const std::vector<std::string>& paths, const std::optional<std::string>& outputDir,
+              const std::optional<std::vector<long>>& frames) {
     Plan plan;
     if (paths.empty()) {
         throw ToolError("usage", "no input file given (see --help)", exitUsage);
     }
-    auto framesOf = [](const FramePattern& pattern, const std::string& text) {
-        auto frames = pattern.existingFrames();
-        if (frames.empty()) {
+    bool patterns = false;
+    // An existing file keeps its name, '#', '@' and '%' included.
+    const auto inputPattern = [&](const std::string& path) -> std::optional<FramePattern> {
+        if (isFile(path)) {
+            return std::nullopt;
+        }
+        std::optional<FramePattern> pattern = FramePattern::parse(path);
+        patterns = patterns || pattern.has_value();
+        return pattern;
+    };
+    // (frame, input path, missing)
+    const auto framesOf = [&](const FramePattern& pattern, const std::string& text) {
+        std::vector<std::tuple<long, std::string, bool>> list;
+        if (frames) {
+            for (long frame : *frames) {
+                const std::string path = pattern.format(frame);
+                list.emplace_back(frame, path, !isFile(path));
+            }
+            return list;
+        }
+        for (const auto& [frame, path] : pattern.existingFrames()) {
+            list.emplace_back(frame, path, false);
+        }
+        if (list.empty()) {
             throw ToolError(text, "no file matches this frame pattern");
         }
-        return frames;
+        return list;
     };
 
     if (outputDir) {
         plan.batch = true;
         plan.outputFolder = *outputDir;
         for (const std::string& path : paths) {
-            if (const std::optional<FramePattern> pattern = FramePattern::parse(path)) {
-                for (const auto& [frame, input] : framesOf(*pattern, path)) {
-                    plan.jobs.push_back({input, joinPath(*outputDir, baseName(input))});
+            if (const std::optional<FramePattern> pattern = inputPattern(path)) {
+                for (const auto& [frame, input, missing] : framesOf(*pattern, path)) {
+                    plan.jobs.push_back(
+                        {input, joinPath(*outputDir, baseName(input)), missing, frame});
                 }
             } else {
-                plan.jobs.push_back({path, joinPath(*outputDir, baseName(path))});
+                plan.jobs.push_back(
+                    {path, joinPath(*outputDir, baseName(path)), false, std::nullopt});
             }
         }
     } else {
         if (paths.size() != 2) {
             throw ToolError("usage",
                             paths.size() < 2
-                                ? "an output file is needed: INPUT.png OUTPUT.png (see --help)"
-                                : "several inputs need an output folder: -o OUTDIR INPUT.png... "
+                                ? "an output file is needed: INPUT OUTPUT (see --help)"
+                                : "several inputs need an output folder: -o OUTDIR INPUT... "
                                   "(see --help)",
                             exitUsage);
         }
-        const std::optional<FramePattern> input = FramePattern::parse(paths[0]);
+        const std::optional<FramePattern> input = inputPattern(paths[0]);
         if (input) {
             const std::optional<FramePattern> output = FramePattern::parse(paths[1]);
             if (!output) {
@@ -189,12 +281,16 @@ Plan planJobs(const std::vector<std::string>& paths, const std::optional<std::st
             }
             plan.batch = true;
             plan.outputFolder = output->folder();
-            for (const auto& [frame, path] : framesOf(*input, paths[0])) {
-                plan.jobs.push_back({path, output->format(frame)});
+            for (const auto& [frame, path, missing] : framesOf(*input, paths[0])) {
+                plan.jobs.push_back({path, output->format(frame), missing, frame});
             }
         } else {
-            plan.jobs.push_back({paths[0], paths[1]});
+            plan.jobs.push_back({paths[0], paths[1], false, std::nullopt});
         }
+    }
+    if (frames && !patterns) {
+        throw ToolError("--frames", "needs an input with a frame pattern (%04d, #### or @@@@)",
+                        exitUsage);
     }
 
     std::map<std::string, const Job*> outputs;

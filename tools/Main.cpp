@@ -1,5 +1,5 @@
-// zarvel-render: renders PNG files through the Zarvel plug-in. See --help (Options.cpp) for the
-// manual.
+// zarvel-render: renders image files through the Zarvel plug-in. See --help (Options.cpp) for
+// the manual.
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "tools/Frames.h"
+#include "tools/ImageFile.h"
 #include "tools/Options.h"
-#include "tools/Png.h"
 #include "tools/Render.h"
 #include "tools/SafeFile.h"
 #include "tools/ToolError.h"
@@ -75,6 +75,41 @@ private:
     bool enabled_;
 };
 
+std::string depthName(ZarvelHost::PixelDepth depth) {
+    switch (depth) {
+    case ZarvelHost::PixelDepth::Byte:
+        return "byte";
+    case ZarvelHost::PixelDepth::Short:
+        return "short";
+    case ZarvelHost::PixelDepth::Float:
+        return "float";
+    }
+    return "?";
+}
+
+std::string describe(const Picture& picture) {
+    std::string text = std::to_string(picture.width) + "x" + std::to_string(picture.height);
+    if (picture.x != 0 || picture.y != 0 || picture.fullWidth != picture.width ||
+        picture.fullHeight != picture.height || picture.fullX != 0 || picture.fullY != 0) {
+        text += " (data window at " + std::to_string(picture.x) + "," + std::to_string(picture.y) +
+                ", display window " + std::to_string(picture.fullWidth) + "x" +
+                std::to_string(picture.fullHeight) + ")";
+    }
+    std::string channels;
+    for (const std::string& name : picture.channelNames) {
+        channels += name;
+    }
+    text += " " + picture.format + " " + picture.type.c_str();
+    if (picture.bitsPerSample != static_cast<int>(picture.type.size() * 8)) {
+        text += " (" + std::to_string(picture.bitsPerSample) + "-bit)";
+    }
+    text += " " + channels;
+    if (picture.hasAlpha()) {
+        text += std::string(" ") + alphaName(picture.alpha);
+    }
+    return text;
+}
+
 int run(int argc, const char* const* argv) {
     installCleanupHandlers();
 
@@ -90,7 +125,11 @@ int run(int argc, const char* const* argv) {
             std::printf("%s\n", versionText().c_str());
             return exitSuccess;
         }
-        plan = planJobs(options.paths, options.outputDir);
+        std::optional<std::vector<long>> frames;
+        if (options.frames) {
+            frames = parseFrameList("--frames", *options.frames);
+        }
+        plan = planJobs(options.paths, options.outputDir, frames);
     } catch (const ToolError& error) {
         report(error);
         return error.exitCode();
@@ -109,6 +148,10 @@ int run(int argc, const char* const* argv) {
         report(pluginPath, error.what());
         return exitPlugin;
     }
+    if (options.verbose) {
+        std::printf("Plug-in: %s\n", pluginPath.c_str());
+        std::fflush(stdout);
+    }
     try {
         makeDirectories(plan.outputFolder);
     } catch (const ToolError& error) {
@@ -124,32 +167,58 @@ int run(int argc, const char* const* argv) {
     Progress progress(plan.jobs.size(), plan.batch && ::isatty(STDERR_FILENO));
     const auto start = std::chrono::steady_clock::now();
     std::size_t rendered = 0;
+    int status = exitSuccess;
     for (std::size_t i = 0; i < plan.jobs.size(); ++i) {
         const Job& job = plan.jobs[i];
         progress.show(i, job.input);
         try {
+            if (job.missing) {
+                throw ToolError(job.input, "frame " + std::to_string(*job.frame) + " is missing");
+            }
             for (const std::string& input : inputs) {
                 if (isSameFile(job.output, input)) {
                     throw ToolError(job.output,
                                     "is the input " + input + "; refusing to overwrite an input");
                 }
             }
-            const PngImage source = readPng(job.input);
-            PngImage result;
+            const std::string format = outputFormat(job.output);
+            if (!options.settings.alphaOnly && !holdsAlpha(format)) {
+                throw ToolError(job.output, "the " + format +
+                                                " format holds no alpha, which the outline "
+                                                "needs (write .exr, .tif or .png)");
+            }
+            const Picture source = readPicture(job.input, options.read);
+            Picture result;
+            FrameInfo info;
             try {
-                result = renderer->render(source);
+                result = renderer->render(source, format, &info);
+            } catch (const ToolError&) {
+                throw;
             } catch (const std::runtime_error& error) {
                 throw ToolError(job.input, error.what());
             }
             writeFileReplacing(job.output,
-                               [&](std::FILE* file) { writePng(file, result, job.output); });
+                               [&](std::FILE* file) { writePicture(file, result, job.output); });
             ++rendered;
+            if (options.verbose) {
+                progress.clear();
+                std::printf("%s: %s; rendered in %s at width %.9g over %dx%d in %.3f s; %s: %s\n",
+                            job.input.c_str(), describe(source).c_str(),
+                            depthName(info.depth).c_str(), info.width,
+                            info.canvas.x2 - info.canvas.x1, info.canvas.y2 - info.canvas.y1,
+                            info.seconds, job.output.c_str(), describe(result).c_str());
+                std::fflush(stdout);
+            }
         } catch (const ToolError& error) {
             progress.clear();
             report(error);
+            status =
+                std::max(status, static_cast<int>(error.exitCode() == exitUsage ? exitUsage
+                                                                                : exitFrameFailed));
         } catch (const std::bad_alloc&) {
             progress.clear();
             report(job.input, "out of memory");
+            status = std::max(status, static_cast<int>(exitFrameFailed));
         }
     }
     progress.clear();
@@ -162,7 +231,7 @@ int run(int argc, const char* const* argv) {
                     plan.jobs.size(), seconds, seconds > 0 ? rendered / seconds : 0.0,
                     failed ? ("; " + std::to_string(failed) + " failed").c_str() : "");
     }
-    return failed == 0 ? exitSuccess : exitFrameFailed;
+    return status;
 }
 
 }  // namespace

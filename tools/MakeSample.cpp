@@ -4,19 +4,22 @@
 //  - a "Z" inside the ring (hard edges; the gaps between it and the ring are holes),
 //  - a rounded badge with a feathered edge and a hard round hole, half hidden under the ring.
 // The picture is computed, not stored: the same program always writes the same bytes.
+//
+// zarvel-make-sample --checkerboard IN OUT composites a picture over a grey checkerboard into an
+// opaque one, so that the README's pictures show their outline on any page and in any viewer.
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <string>
 
-#include "tools/Png.h"
+#include "tools/ImageFile.h"
 #include "tools/SafeFile.h"
 #include "tools/ToolError.h"
 
 namespace {
 
-using ZarvelTool::PngImage;
+using ZarvelTool::Picture;
 
 constexpr int width = 360;
 constexpr int height = 240;
@@ -89,8 +92,22 @@ bool outsideHole(double x, double y) {
     return std::hypot(x - 290.0, y - 150.0) > 20.0;
 }
 
-PngImage makeSample() {
-    PngImage image = ZarvelTool::makePngImage(width, height, 4, 8);
+Picture rgbaPicture(int pictureWidth, int pictureHeight) {
+    Picture picture;
+    picture.width = picture.fullWidth = pictureWidth;
+    picture.height = picture.fullHeight = pictureHeight;
+    picture.channelNames = {"R", "G", "B", "A"};
+    picture.alphaChannel = 3;
+    picture.alpha = ZarvelTool::Alpha::Straight;
+    picture.format = "png";
+    picture.type = OIIO::TypeDesc::UINT8;
+    picture.bitsPerSample = 8;
+    picture.samples.assign(static_cast<std::size_t>(pictureWidth) * pictureHeight * 4, 0.0f);
+    return picture;
+}
+
+Picture makeSample() {
+    Picture image = rgbaPicture(width, height);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const double cx = x + 0.5;
@@ -109,26 +126,55 @@ PngImage makeSample() {
 
             const std::array<double, 4> values{pixel.r, pixel.g, pixel.b, pixel.a};
             for (int c = 0; c < 4; ++c) {
-                image.at(x, y, c) = static_cast<std::uint16_t>(std::lround(values[c] * 255.0));
+                image.at(x, y, c) = static_cast<float>(std::lround(values[c] * 255.0)) / 255.0f;
             }
         }
     }
     return image;
 }
 
+// `picture` (straight alpha) over squares of 8 pixels, light and mid grey.
+Picture overCheckerboard(const Picture& picture) {
+    Picture board = rgbaPicture(picture.width, picture.height);
+    for (int y = 0; y < picture.height; ++y) {
+        for (int x = 0; x < picture.width; ++x) {
+            const float grey = ((x / 8 + y / 8) % 2 == 0) ? 0.75f : 0.45f;
+            const float a = picture.hasAlpha() ? picture.at(x, y, picture.alphaChannel) : 1.0f;
+            for (int c = 0; c < 3; ++c) {
+                const float colour = picture.at(x, y, picture.colourChannels() == 1 ? 0 : c);
+                const float mixed = colour * a + grey * (1.0f - a);
+                board.at(x, y, c) = std::round(std::clamp(mixed, 0.0f, 1.0f) * 255.0f) / 255.0f;
+            }
+            board.at(x, y, 3) = 1.0f;
+        }
+    }
+    return board;
+}
+
+void write(const std::string& path, const Picture& picture) {
+    ZarvelTool::writeFileReplacing(
+        path, [&](std::FILE* file) { ZarvelTool::writePicture(file, picture, path); });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2 || argv[1][0] == '-') {
-        std::fprintf(stderr, "usage: zarvel-make-sample OUTPUT.png\n");
+    const bool checkerboard = argc == 4 && std::string(argv[1]) == "--checkerboard";
+    if (!checkerboard && (argc != 2 || argv[1][0] == '-')) {
+        std::fprintf(stderr, "usage: zarvel-make-sample OUTPUT.png\n"
+                             "       zarvel-make-sample --checkerboard INPUT OUTPUT.png\n");
         return 2;
     }
-    const std::string path = argv[1];
+    const std::string path = argv[argc - 1];
     try {
         ZarvelTool::installCleanupHandlers();
-        const PngImage sample = makeSample();
-        ZarvelTool::writeFileReplacing(
-            path, [&](std::FILE* file) { ZarvelTool::writePng(file, sample, path); });
+        if (checkerboard) {
+            ZarvelTool::ReadOptions straight;
+            straight.alpha = ZarvelTool::Alpha::Straight;
+            write(path, overCheckerboard(ZarvelTool::readPicture(argv[2], straight)));
+        } else {
+            write(path, makeSample());
+        }
     } catch (const ZarvelTool::ToolError& error) {
         std::fprintf(stderr, "zarvel-make-sample: %s\n", error.what());
         return 1;

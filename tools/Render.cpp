@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +17,8 @@
 #include "host/Host.h"
 #include "host/Parameters.h"
 #include "host/Plugin.h"
+#include "host/Tiling.h"
+#include "openfx/ofxStatusNames.h"
 #include "tools/SafeFile.h"
 #include "tools/ToolError.h"
 
@@ -40,6 +43,8 @@ constexpr const char* widthParam = "outlineWidth";
 constexpr const char* colorParam = "outlineColor";
 constexpr const char* qualityParam = "quality";
 constexpr int maxCanvasSide = 65536;
+// The effect's width is in pixels of a frame this many rows high.
+constexpr double referenceRows = 1080.0;
 
 bool isFile(const std::string& path) {
     struct stat info {};
@@ -52,62 +57,68 @@ std::string formatNumber(double value) {
     return text;
 }
 
-// 16-bit to 8-bit, rounded to nearest: v × 255 / 65535.
-std::uint8_t toByte(std::uint32_t sixteen) {
-    return static_cast<std::uint8_t>((sixteen * 255u + 32767u) / 65535u);
-}
-
-// A sample of 0..pngMax at the render depth.
-void storeSample(void* row, std::size_t index, PixelDepth depth, std::uint16_t value, int pngMax) {
-    switch (depth) {
-    case PixelDepth::Byte:
-        static_cast<std::uint8_t*>(row)[index] =
-            pngMax == 255 ? static_cast<std::uint8_t>(value) : toByte(value);
-        break;
-    case PixelDepth::Short:
-        static_cast<std::uint16_t*>(row)[index] =
-            pngMax == 255 ? static_cast<std::uint16_t>(value * 257u) : value;
-        break;
-    case PixelDepth::Float:
-        static_cast<float*>(row)[index] = static_cast<float>(value) / static_cast<float>(pngMax);
-        break;
-    }
-}
-
-// A sample of the image as a PNG sample of `bitDepth` bits.
-std::uint16_t loadSample(const void* row, std::size_t index, PixelDepth depth, int bitDepth) {
-    switch (depth) {
-    case PixelDepth::Byte: {
-        const std::uint8_t value = static_cast<const std::uint8_t*>(row)[index];
-        return bitDepth == 8 ? value : static_cast<std::uint16_t>(value * 257u);
-    }
-    case PixelDepth::Short: {
-        const std::uint16_t value = static_cast<const std::uint16_t*>(row)[index];
-        return bitDepth == 16 ? value : toByte(value);
-    }
-    case PixelDepth::Float: {
-        const float value = static_cast<const float*>(row)[index];
-        const double max = bitDepth == 16 ? 65535.0 : 255.0;
-        // NaN fails both comparisons and ends as 0.
-        const double clamped = value > 0.0f ? std::min(static_cast<double>(value), 1.0) : 0.0;
-        return static_cast<std::uint16_t>(std::lround(clamped * max));
-    }
-    }
-    return 0;
-}
-
-std::string failure(const ZarvelHost::ActionCall& call) {
-    return "the plug-in failed " + call.action + " (" + statusName(call.status) + ")";
-}
-
 void require(const ZarvelHost::ActionCall& call) {
     if (!call.succeeded()) {
-        throw std::runtime_error(failure(call));
+        throw std::runtime_error("the plug-in failed " + call.action + " (" +
+                                 statusName(call.status) + ")");
     }
 }
 
 OfxRectI intersect(const OfxRectI& a, const OfxRectI& b) {
     return {std::max(a.x1, b.x1), std::max(a.y1, b.y1), std::min(a.x2, b.x2), std::min(a.y2, b.y2)};
+}
+
+OfxRectD toDouble(const OfxRectI& r) {
+    return {static_cast<double>(r.x1), static_cast<double>(r.y1), static_cast<double>(r.x2),
+            static_cast<double>(r.y2)};
+}
+
+float maxValue(PixelDepth depth) {
+    return depth == PixelDepth::Byte ? 255.0f : depth == PixelDepth::Short ? 65535.0f : 1.0f;
+}
+
+// A 0..1 sample at the render depth: integers clamped and rounded, floats as they are.
+void store(void* pixel, int c, PixelDepth depth, float value) {
+    switch (depth) {
+    case PixelDepth::Byte:
+    case PixelDepth::Short: {
+        // NaN fails the comparison and ends as 0.
+        const float clamped = value > 0.0f ? std::min(value, 1.0f) : 0.0f;
+        const long whole = std::lround(clamped * maxValue(depth));
+        if (depth == PixelDepth::Byte) {
+            static_cast<std::uint8_t*>(pixel)[c] = static_cast<std::uint8_t>(whole);
+        } else {
+            static_cast<std::uint16_t*>(pixel)[c] = static_cast<std::uint16_t>(whole);
+        }
+        break;
+    }
+    case PixelDepth::Float:
+        static_cast<float*>(pixel)[c] = value;
+        break;
+    }
+}
+
+float load(const void* pixel, int c, PixelDepth depth) {
+    switch (depth) {
+    case PixelDepth::Byte:
+        return static_cast<const std::uint8_t*>(pixel)[c] / 255.0f;
+    case PixelDepth::Short:
+        return static_cast<const std::uint16_t*>(pixel)[c] / 65535.0f;
+    case PixelDepth::Float:
+        return static_cast<const float*>(pixel)[c];
+    }
+    return 0.0f;
+}
+
+// The effect leaves its outline pixel unmixed, so premultiplied, where the source alpha is not
+// above 0 (an integer 0, a float not above 0).
+bool outlineOnly(const Image& source, int x, int y) {
+    const void* pixel = source.pixelAddress(x, y);
+    if (!pixel) {
+        return true;
+    }
+    const int alpha = source.componentCount() - 1;
+    return !(load(pixel, alpha, source.depth()) > 0.0f);
 }
 
 }  // namespace
@@ -186,6 +197,8 @@ struct Renderer::State {
     ZarvelHost::Host host;
     std::unique_ptr<ZarvelHost::PluginLibrary> library;
     std::unique_ptr<ZarvelHost::Session> session;
+    double widthLow = -std::numeric_limits<double>::infinity();
+    double widthHigh = std::numeric_limits<double>::infinity();
 
     ZarvelHost::Effect& instance() const { return session->instance(); }
     ZarvelHost::Plugin& plugin() const { return session->plugin(); }
@@ -199,10 +212,11 @@ struct Renderer::State {
         }
         return *found;
     }
+    double width() const { return param(widthParam).valueAt(0.0).at(0); }
 
+    OfxRectI canvasFor(const Picture& input);
+    double widthForPixels(const Picture& input, double pixels);
     void renderFull(const OfxRectI& canvas);
-    void renderTiled(const OfxRectI& canvas, const std::shared_ptr<Image>& source,
-                     const TileSize& tile);
 };
 
 Renderer::Renderer(const std::string& pluginPath, const RenderSettings& settings)
@@ -231,7 +245,7 @@ Renderer::Renderer(const std::string& pluginPath, const RenderSettings& settings
         if (!clip) {
             state.pluginError(std::string("the effect has no \"") + name + "\" clip");
         }
-        // PNG alpha is straight; the effect ignores the flag, but a host says what it gives.
+        // The host hands the effect straight colour, whatever the file holds.
         clip->properties().setString(kOfxImageEffectPropPreMultiplication,
                                      kOfxImageUnPreMultiplied);
     }
@@ -239,16 +253,19 @@ Renderer::Renderer(const std::string& pluginPath, const RenderSettings& settings
     ZarvelHost::HostParam& width = state.param(widthParam);
     ZarvelHost::HostParam& color = state.param(colorParam);
     ZarvelHost::HostParam& quality = state.param(qualityParam);
+    const auto& props = width.properties();
+    if (props.has(kOfxParamPropMin)) {
+        state.widthLow = props.getDouble(kOfxParamPropMin);
+    }
+    if (props.has(kOfxParamPropMax)) {
+        state.widthHigh = props.getDouble(kOfxParamPropMax);
+    }
     if (settings.width) {
-        const auto& props = width.properties();
-        const double low = props.has(kOfxParamPropMin) ? props.getDouble(kOfxParamPropMin)
-                                                       : -std::numeric_limits<double>::infinity();
-        const double high = props.has(kOfxParamPropMax) ? props.getDouble(kOfxParamPropMax)
-                                                        : std::numeric_limits<double>::infinity();
-        if (!(*settings.width >= low && *settings.width <= high)) {
+        if (!(*settings.width >= state.widthLow && *settings.width <= state.widthHigh)) {
             throw ToolError("--width",
                             formatNumber(*settings.width) + " is outside the effect's range " +
-                                formatNumber(low) + " to " + formatNumber(high),
+                                formatNumber(state.widthLow) + " to " +
+                                formatNumber(state.widthHigh),
                             exitUsage);
         }
         width.setValue({*settings.width});
@@ -263,6 +280,55 @@ Renderer::Renderer(const std::string& pluginPath, const RenderSettings& settings
 }
 
 Renderer::~Renderer() = default;
+
+const std::string& Renderer::pluginPath() const {
+    return state_->pluginPath;
+}
+
+// The output's pixels for the width set now: the effect's region of definition, cut to the
+// display window with keepSize.
+OfxRectI Renderer::State::canvasFor(const Picture& input) {
+    const ZarvelHost::ActionCall rod = plugin().getRegionOfDefinition(instance(), 0.0);
+    require(rod);
+    OfxRectI canvas = enclosingPixels(rod.regionOfDefinition());
+    if (settings.keepSize) {
+        canvas = intersect(canvas, displayBounds(input));
+        if (canvas.x2 <= canvas.x1 || canvas.y2 <= canvas.y1) {
+            throw std::runtime_error("nothing of the picture or its outline lies inside its "
+                                     "display window (--keep-size)");
+        }
+    }
+    return canvas;
+}
+
+// The width whose drawn outline, width × output rows / 1080, is `pixels` on this output. The
+// output's rows grow with the width, so the answer is found by a few rounds of fixed point;
+// where the rows jump past the exact answer the last width tried is within a row's worth.
+double Renderer::State::widthForPixels(const Picture& input, double pixels) {
+    double width = pixels * referenceRows / input.height;
+    for (int round = 0; round < 12; ++round) {
+        if (!(width >= widthLow && width <= widthHigh)) {
+            break;
+        }
+        param(widthParam).setValue({width});
+        const OfxRectI canvas = canvasFor(input);
+        const double next = pixels * referenceRows / (canvas.y2 - canvas.y1);
+        if (next == width) {
+            break;
+        }
+        width = next;
+    }
+    if (!(width >= widthLow && width <= widthHigh)) {
+        throw ToolError("--pixels",
+                        formatNumber(pixels) + " pixels on this " + std::to_string(input.width) +
+                            "x" + std::to_string(input.height) + " picture needs a width of " +
+                            formatNumber(width) + ", outside the effect's range " +
+                            formatNumber(widthLow) + " to " + formatNumber(widthHigh),
+                        exitUsage);
+    }
+    param(widthParam).setValue({width});
+    return width;
+}
 
 void Renderer::State::renderFull(const OfxRectI& canvas) {
     ZarvelHost::RenderOptions options;
@@ -284,51 +350,9 @@ void Renderer::State::renderFull(const OfxRectI& canvas) {
     }
 }
 
-void Renderer::State::renderTiled(const OfxRectI& canvas, const std::shared_ptr<Image>& source,
-                                  const TileSize& tile) {
-    ZarvelHost::Effect& effect = instance();
-    ZarvelHost::Clip& input = effect.clip(sourceClip);
-    ZarvelHost::Clip& outputClipRef = effect.clip(outputClip);
-    const std::shared_ptr<Image> canvasImage = outputClipRef.imageAt(0.0);
-    // As a tiling host does: each tile is rendered into a destination image of the tile's size
-    // whose region of definition is still the whole canvas, then copied into place.
-    outputClipRef.setRegionOfDefinition(
-        {static_cast<double>(canvas.x1), static_cast<double>(canvas.y1),
-         static_cast<double>(canvas.x2), static_cast<double>(canvas.y2)});
-    ZarvelHost::SequenceOptions sequence;
-    require(plugin().beginSequenceRender(effect, sequence));
-    try {
-        for (const OfxRectI& window : splitIntoTiles(canvas, tile)) {
-            const OfxRectD region{static_cast<double>(window.x1), static_cast<double>(window.y1),
-                                  static_cast<double>(window.x2), static_cast<double>(window.y2)};
-            const ZarvelHost::ActionCall roi = plugin().getRegionsOfInterest(effect, 0.0, region);
-            require(roi);
-            // Deliver only what the effect asked for, as a host that fetches by region does:
-            // an effect asking for too little renders differently from the full frame.
-            const OfxRectI wanted = enclosingPixels(roi.regionOfInterest(sourceClip));
-            input.setImage(cropImage(*source, wanted));
-            const std::shared_ptr<Image> tileImage = outputClipRef.allocateImage(
-                window, canvasImage->depth(), canvasImage->components());
-            ZarvelHost::RenderOptions options;
-            options.window = window;
-            require(plugin().render(effect, options));
-            for (int y = window.y1; y < window.y2; ++y) {
-                std::memcpy(
-                    canvasImage->pixelAddress(window.x1, y), tileImage->pixelAddress(window.x1, y),
-                    static_cast<std::size_t>(window.x2 - window.x1) * canvasImage->pixelBytes());
-            }
-        }
-    } catch (...) {
-        plugin().endSequenceRender(effect, sequence);
-        outputClipRef.clearRegionOfDefinition();
-        throw;
-    }
-    outputClipRef.clearRegionOfDefinition();
-    require(plugin().endSequenceRender(effect, sequence));
-}
-
-PngImage Renderer::render(const PngImage& input) {
+Picture Renderer::render(const Picture& input, const std::string& format, FrameInfo* info) {
     State& state = *state_;
+    const auto start = std::chrono::steady_clock::now();
     const PixelDepth depth = state.settings.depth.value_or(defaultDepth(input));
     const PixelComponents components =
         state.settings.alphaOnly ? PixelComponents::Alpha : PixelComponents::RGBA;
@@ -336,99 +360,162 @@ PngImage Renderer::render(const PngImage& input) {
 
     ZarvelHost::Effect& effect = state.instance();
     ZarvelHost::Clip& sourceClipRef = effect.clip(sourceClip);
+    ZarvelHost::Clip& outputClipRef = effect.clip(outputClip);
     // Fixed, so that the cut-down images of a tiled render keep the full region.
-    sourceClipRef.setRegionOfDefinition(
-        {0.0, 0.0, static_cast<double>(input.width), static_cast<double>(input.height)});
+    sourceClipRef.setRegionOfDefinition(toDouble(source->bounds()));
     sourceClipRef.setImage(source);
 
-    OfxRectI canvas = source->bounds();
-    if (!state.settings.keepSize) {
-        const ZarvelHost::ActionCall rod = state.plugin().getRegionOfDefinition(effect, 0.0);
-        require(rod);
-        canvas = enclosingPixels(rod.regionOfDefinition());
+    if (state.settings.pixels) {
+        state.widthForPixels(input, *state.settings.pixels);
     }
-    const std::shared_ptr<Image> output =
-        effect.clip(outputClip).allocateImage(canvas, depth, components);
+    const OfxRectI canvas = state.canvasFor(input);
+    const std::shared_ptr<Image> output = outputClipRef.allocateImage(canvas, depth, components);
     if (state.settings.tile) {
-        state.renderTiled(canvas, source, *state.settings.tile);
+        const ZarvelHost::TiledFrameResult result =
+            ZarvelHost::renderTiledFrame(state.plugin(), effect, source, output,
+                                         state.settings.tile->width, state.settings.tile->height);
+        if (result.status != kOfxStatOK) {
+            throw std::runtime_error("the plug-in failed " + result.failedAction + " (" +
+                                     statusName(result.status) + ")");
+        }
     } else {
         state.renderFull(canvas);
     }
     sourceClipRef.clearImages();
-    effect.clip(outputClip).clearImages();
-    return toPng(*output, outputBitDepth(depth));
+    outputClipRef.clearImages();
+    if (info) {
+        info->width = state.width();
+        info->depth = depth;
+        info->canvas = canvas;
+        info->seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    Picture result =
+        toPicture(*output, *source, outputAlpha(format, input.alpha), input, keepsWindows(format));
+    result.format = format;
+    if (state.settings.outputType) {
+        result.type = *state.settings.outputType;
+    }
+    result.bitsPerSample = result.type == input.type && format == input.format
+                               ? input.bitsPerSample
+                               : static_cast<int>(result.type.size() * 8);
+    return result;
 }
 
-// -- Pixel conversions --------------------------------------------------------------------------------
+// -- Conversions --------------------------------------------------------------------------------------
 
-PixelDepth defaultDepth(const PngImage& png) {
-    return png.bitDepth == 16 ? PixelDepth::Short : PixelDepth::Byte;
+PixelDepth defaultDepth(const Picture& picture) {
+    switch (picture.type.basetype) {
+    case OIIO::TypeDesc::UINT8:
+        return PixelDepth::Byte;
+    case OIIO::TypeDesc::UINT16:
+        return PixelDepth::Short;
+    default:
+        return PixelDepth::Float;
+    }
 }
 
-int outputBitDepth(PixelDepth depth) {
-    return depth == PixelDepth::Byte ? 8 : 16;
+OfxRectI displayBounds(const Picture& picture) {
+    return {0, 0, picture.fullWidth, picture.fullHeight};
 }
 
-std::shared_ptr<Image> toHostImage(const PngImage& png, PixelDepth depth,
+OfxRectI dataBounds(const Picture& picture) {
+    const int top = picture.fullY + picture.fullHeight;
+    return {picture.x - picture.fullX, top - (picture.y + picture.height),
+            picture.x - picture.fullX + picture.width, top - picture.y};
+}
+
+std::shared_ptr<Image> toHostImage(const Picture& picture, PixelDepth depth,
                                    PixelComponents components) {
-    auto image = std::make_shared<Image>(OfxRectI{0, 0, png.width, png.height}, depth, components);
+    const OfxRectI bounds = dataBounds(picture);
+    auto image = std::make_shared<Image>(bounds, depth, components);
     const int count = ZarvelHost::componentCount(components);
-    const int pngMax = png.maxValue();
-    for (int row = 0; row < png.height; ++row) {
-        void* pixels = image->pixelAddress(0, png.height - 1 - row);
-        for (int x = 0; x < png.width; ++x) {
-            std::uint16_t rgba[4];
-            switch (png.channels) {
-            case 1:
-            case 2:
-                rgba[0] = rgba[1] = rgba[2] = png.at(x, row, 0);
-                rgba[3] =
-                    png.channels == 2 ? png.at(x, row, 1) : static_cast<std::uint16_t>(pngMax);
-                break;
-            default:
-                for (int c = 0; c < 3; ++c) {
-                    rgba[c] = png.at(x, row, c);
+    const int alpha = picture.alphaChannel;
+    std::vector<int> colour;
+    for (int c = 0; c < picture.channels(); ++c) {
+        if (c != alpha) {
+            colour.push_back(c);
+        }
+    }
+    const bool divide = picture.hasAlpha() && picture.alpha == Alpha::Premultiplied;
+    for (int row = 0; row < picture.height; ++row) {
+        auto* pixels =
+            static_cast<unsigned char*>(image->pixelAddress(bounds.x1, bounds.y2 - 1 - row));
+        for (int x = 0; x < picture.width; ++x) {
+            void* pixel = pixels + static_cast<std::size_t>(x) * image->pixelBytes();
+            const float a = alpha >= 0 ? picture.at(x, row, alpha) : 1.0f;
+            if (count == 1) {
+                store(pixel, 0, depth, a);
+                continue;
+            }
+            for (int c = 0; c < 3; ++c) {
+                float value = colour.empty()       ? 0.0f
+                              : colour.size() == 1 ? picture.at(x, row, colour[0])
+                                                   : picture.at(x, row, colour[c]);
+                if (divide && a > 0.0f) {
+                    value = static_cast<float>(static_cast<double>(value) / a);
                 }
-                rgba[3] =
-                    png.channels == 4 ? png.at(x, row, 3) : static_cast<std::uint16_t>(pngMax);
-                break;
+                store(pixel, c, depth, value);
             }
-            const std::size_t first = static_cast<std::size_t>(x) * count;
-            for (int c = 0; c < count; ++c) {
-                storeSample(pixels, first + c, depth, count == 1 ? rgba[3] : rgba[c], pngMax);
-            }
+            store(pixel, 3, depth, a);
         }
     }
     return image;
 }
 
-PngImage toPng(const Image& image, int bitDepth) {
-    const OfxRectI& bounds = image.bounds();
-    const int count = image.componentCount();
-    PngImage png = makePngImage(image.width(), image.height(), count, bitDepth);
-    for (int row = 0; row < png.height; ++row) {
-        const void* pixels = image.pixelAddress(bounds.x1, bounds.y2 - 1 - row);
-        for (int x = 0; x < png.width; ++x) {
+Picture toPicture(const Image& output, const Image& source, Alpha alpha, const Picture& like,
+                  bool windows) {
+    const OfxRectI& bounds = output.bounds();
+    const int count = output.componentCount();
+    Picture picture;
+    picture.width = output.width();
+    picture.height = output.height();
+    if (windows) {
+        picture.x = bounds.x1 + like.fullX;
+        picture.y = like.fullY + like.fullHeight - bounds.y2;
+        picture.fullX = like.fullX;
+        picture.fullY = like.fullY;
+        picture.fullWidth = like.fullWidth;
+        picture.fullHeight = like.fullHeight;
+    } else {
+        picture.fullWidth = picture.width;
+        picture.fullHeight = picture.height;
+    }
+    picture.channelNames =
+        count == 1 ? std::vector<std::string>{"A"} : std::vector<std::string>{"R", "G", "B", "A"};
+    picture.alphaChannel = count - 1;
+    picture.alpha = alpha;
+    picture.format = like.format;
+    picture.type = like.type;
+    picture.bitsPerSample = like.bitsPerSample;
+    picture.spec = like.spec;
+    picture.specFormat = like.specFormat;
+    picture.samples.resize(static_cast<std::size_t>(picture.width) * picture.height * count);
+    for (int row = 0; row < picture.height; ++row) {
+        const int y = bounds.y2 - 1 - row;
+        for (int x = 0; x < picture.width; ++x) {
+            const void* pixel = output.pixelAddress(bounds.x1 + x, y);
+            float values[4];
             for (int c = 0; c < count; ++c) {
-                const std::size_t index = static_cast<std::size_t>(x) * count + c;
-                png.at(x, row, c) = loadSample(pixels, index, image.depth(), bitDepth);
+                values[c] = load(pixel, c, output.depth());
+            }
+            if (count == 4) {
+                const double a = values[3];
+                const bool premultiplied = outlineOnly(source, bounds.x1 + x, y);
+                for (int c = 0; c < 3; ++c) {
+                    if (alpha == Alpha::Straight && premultiplied && a > 0.0) {
+                        values[c] = static_cast<float>(values[c] / a);
+                    } else if (alpha == Alpha::Premultiplied && !premultiplied) {
+                        values[c] = static_cast<float>(values[c] * a);
+                    }
+                }
+            }
+            for (int c = 0; c < count; ++c) {
+                picture.at(x, row, c) = values[c];
             }
         }
     }
-    return png;
-}
-
-std::shared_ptr<Image> cropImage(const Image& image, const OfxRectI& region) {
-    OfxRectI bounds = intersect(image.bounds(), region);
-    if (bounds.x2 <= bounds.x1 || bounds.y2 <= bounds.y1) {
-        bounds = {image.bounds().x1, image.bounds().y1, image.bounds().x1, image.bounds().y1};
-    }
-    auto part = std::make_shared<Image>(bounds, image.depth(), image.components());
-    const std::size_t rowBytes = static_cast<std::size_t>(part->width()) * image.pixelBytes();
-    for (int y = bounds.y1; y < bounds.y2; ++y) {
-        std::memcpy(part->pixelAddress(bounds.x1, y), image.pixelAddress(bounds.x1, y), rowBytes);
-    }
-    return part;
+    return picture;
 }
 
 OfxRectI enclosingPixels(const OfxRectD& region) {
@@ -448,54 +535,9 @@ OfxRectI enclosingPixels(const OfxRectD& region) {
     return {static_cast<int>(x1), static_cast<int>(y1), static_cast<int>(x2), static_cast<int>(y2)};
 }
 
-std::vector<OfxRectI> splitIntoTiles(const OfxRectI& canvas, const TileSize& tile) {
-    std::vector<OfxRectI> tiles;
-    for (int y = canvas.y1; y < canvas.y2; y += std::min(tile.height, canvas.y2 - y)) {
-        const int y2 = y + std::min(tile.height, canvas.y2 - y);
-        for (int x = canvas.x1; x < canvas.x2; x += std::min(tile.width, canvas.x2 - x)) {
-            tiles.push_back({x, y, x + std::min(tile.width, canvas.x2 - x), y2});
-        }
-    }
-    return tiles;
-}
-
 std::string statusName(OfxStatus status) {
-    switch (status) {
-    case kOfxStatOK:
-        return "kOfxStatOK";
-    case kOfxStatFailed:
-        return "kOfxStatFailed";
-    case kOfxStatErrFatal:
-        return "kOfxStatErrFatal";
-    case kOfxStatErrUnknown:
-        return "kOfxStatErrUnknown";
-    case kOfxStatErrMissingHostFeature:
-        return "kOfxStatErrMissingHostFeature";
-    case kOfxStatErrUnsupported:
-        return "kOfxStatErrUnsupported";
-    case kOfxStatErrExists:
-        return "kOfxStatErrExists";
-    case kOfxStatErrFormat:
-        return "kOfxStatErrFormat";
-    case kOfxStatErrMemory:
-        return "kOfxStatErrMemory";
-    case kOfxStatErrBadHandle:
-        return "kOfxStatErrBadHandle";
-    case kOfxStatErrBadIndex:
-        return "kOfxStatErrBadIndex";
-    case kOfxStatErrValue:
-        return "kOfxStatErrValue";
-    case kOfxStatReplyYes:
-        return "kOfxStatReplyYes";
-    case kOfxStatReplyNo:
-        return "kOfxStatReplyNo";
-    case kOfxStatReplyDefault:
-        return "kOfxStatReplyDefault";
-    case kOfxStatErrImageFormat:
-        return "kOfxStatErrImageFormat";
-    default:
-        return "status " + std::to_string(status);
-    }
+    const char* name = ofxStatusName(status);
+    return name ? name : "status " + std::to_string(status);
 }
 
 }  // namespace ZarvelTool

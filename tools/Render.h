@@ -1,10 +1,20 @@
-// Rendering PNG images with the Zarvel plug-in, driven through our OpenFX host over the plug-in's
-// real C interface, and the pixel conversions between PNG samples and host images.
+// Rendering pictures with the Zarvel plug-in, driven through our OpenFX host over the plug-in's
+// real C interface, and the conversions between file samples and host images.
 //
-// Coordinates: host images use the standard's pixel coordinates (y up, x2 and y2 exclusive).
-// The top row of a PNG is the highest row of its image: a W × H input becomes an image with
-// bounds (0, 0, W, H) whose row H − 1 is the PNG's row 0. Canonical coordinates equal pixel
-// coordinates here (render scale 1, pixel aspect 1).
+// Coordinates: host images use the standard's pixel coordinates (y up, x2 and y2 exclusive). A
+// file's display window becomes (0, 0, fullWidth, fullHeight), its top row the highest: a file
+// pixel (x, y) is the host pixel (x − fullX, fullY + fullHeight − 1 − y). Canonical coordinates
+// equal pixel coordinates (render scale 1, pixel aspect 1).
+//
+// The alpha rule. The effect copies source pixels above half coverage, composites the source
+// over the outline with straight-alpha arithmetic, and writes an outline pixel where the source
+// is transparent as colour × coverage with alpha = coverage. So the host hands it straight
+// colour (premultiplied files are divided by alpha in float first) and says so
+// ("OfxImageAlphaUnPremultiplied"); what it renders is straight wherever the source's alpha is
+// above 0 and premultiplied where it is 0. On the way out each pixel is converted, in float, to
+// what the output file holds: straight files get the outline pixels divided by their alpha,
+// premultiplied files get the other pixels multiplied by theirs. An opaque pixel is never
+// changed; a white outline's soft edge is (1, 1, 1, a) straight and (a, a, a, a) premultiplied.
 #pragma once
 
 #include <memory>
@@ -14,8 +24,8 @@
 
 #include "host/Image.h"
 #include "openfx/openfx.h"
+#include "tools/ImageFile.h"
 #include "tools/Options.h"
-#include "tools/Png.h"
 
 namespace ZarvelTool {
 
@@ -30,6 +40,17 @@ std::string findPlugin(const std::optional<std::string>& option);
 
 /// The search order above with this build's paths, for --help.
 std::string describePluginSearch();
+
+/// What one render did, for --verbose.
+struct FrameInfo {
+    /// The effect's width parameter used (the one given, the one --pixels chose, or the default).
+    double width = 0.0;
+    ZarvelHost::PixelDepth depth = ZarvelHost::PixelDepth::Byte;
+    /// The output's pixels (host coordinates).
+    OfxRectI canvas{0, 0, 0, 0};
+    /// Seconds spent in the plug-in's actions.
+    double seconds = 0.0;
+};
 
 /// One plug-in instance in the filter context with its parameters set, rendering frame after
 /// frame. Holds the host, the loaded library and the session; not thread-safe (one frame at a
@@ -47,54 +68,59 @@ public:
     Renderer(const Renderer&) = delete;
     Renderer& operator=(const Renderer&) = delete;
 
-    /// Renders one frame: the effect's region of definition (or the input's size with
-    /// keepSize) at the settings' depth and components. Full frame: one Render with the whole
-    /// canvas as its window. Tiled: one Render per tile, the tile as the render window into the
-    /// same canvas-sized destination, and the source cut to the region of interest the effect
-    /// asks for that tile; the result equals the full frame's. Throws
-    /// std::runtime_error with a one-line reason when an action fails or the region of
-    /// definition is unusable, std::bad_alloc when memory runs out.
-    PngImage render(const PngImage& input);
+    /// Renders one picture for a file of `format` (see ImageFile.h): over the effect's region of
+    /// definition (cut to the display window with keepSize), at the settings' depth (default:
+    /// defaultDepth), converted by the alpha rule above to what `format` holds, with the input's
+    /// display window and metadata and the sample type of the settings or the input. With
+    /// `settings.pixels` the width is chosen for this picture first. Full frame: one host
+    /// sequence with the whole canvas as the window; tiled: ZarvelHost::renderTiledFrame.
+    /// Throws ToolError("--pixels", reason, exitUsage) when the width it needs is outside the
+    /// effect's range, std::runtime_error with a one-line reason when an action fails or the
+    /// region of definition is unusable, std::bad_alloc when memory runs out.
+    Picture render(const Picture& input, const std::string& format, FrameInfo* info = nullptr);
+
+    /// The path of the plug-in loaded.
+    const std::string& pluginPath() const;
 
 private:
     struct State;
     std::unique_ptr<State> state_;
 };
 
-// -- Pixel conversions (pure functions) -----------------------------------------------------------
+// -- Conversions (pure functions) ----------------------------------------------------------------
 
-/// Byte for 8-bit PNGs, Short for 16-bit ones.
-ZarvelHost::PixelDepth defaultDepth(const PngImage& png);
-/// 8 for Byte, 16 for Short and Float.
-int outputBitDepth(ZarvelHost::PixelDepth depth);
+/// Byte for 8-bit samples, Short for 9- to 16-bit integer ones (10-bit DPX included), Float for
+/// half, float and anything else.
+ZarvelHost::PixelDepth defaultDepth(const Picture& picture);
 
-/// The host image of a PNG, bounds (0, 0, width, height), at `depth`: 8-bit samples as they are
-/// in Byte, × 257 in Short, / 255 in Float; 16-bit samples rounded to 0..255 in Byte, as they
-/// are in Short, / 65535 in Float. Gray becomes R = G = B; missing alpha is opaque; Alpha
-/// components keep only the alpha. Throws std::bad_alloc.
-std::shared_ptr<ZarvelHost::Image> toHostImage(const PngImage& png, ZarvelHost::PixelDepth depth,
+/// The display window in host coordinates: (0, 0, fullWidth, fullHeight).
+OfxRectI displayBounds(const Picture& picture);
+/// The data window in host coordinates.
+OfxRectI dataBounds(const Picture& picture);
+
+/// The host image of `picture` over dataBounds at `depth`, in straight colour: premultiplied
+/// samples are divided by their alpha (where it is above 0) in float, then every sample is
+/// clamped to 0..1 and rounded for Byte and Short (× 255, × 65535) and kept as it is in Float.
+/// Gray becomes R = G = B, no colour black; missing alpha is opaque; Alpha components keep only
+/// the alpha. Throws std::bad_alloc.
+std::shared_ptr<ZarvelHost::Image> toHostImage(const Picture& picture, ZarvelHost::PixelDepth depth,
                                                ZarvelHost::PixelComponents components);
 
-/// The PNG of a host image: RGBA or gray (Alpha components), `bitDepth` 8 or 16; byte and
-/// short values rescaled exactly when the bit depth differs; float values clamped to 0..1 (NaN
-/// as 0) and rounded. Throws std::bad_alloc.
-PngImage toPng(const ZarvelHost::Image& image, int bitDepth);
-
-/// A copy of the part of `image` inside `region` (pixel coordinates); empty bounds at the
-/// corner of `image` when they do not overlap.
-std::shared_ptr<ZarvelHost::Image> cropImage(const ZarvelHost::Image& image,
-                                             const OfxRectI& region);
+/// The picture of `output` (RGBA or Alpha components) in `alpha`, by the alpha rule above:
+/// `source` (the image the effect was given) tells where the effect wrote premultiplied
+/// outline pixels. Byte and short values become floats (/ 255, / 65535). The windows are set
+/// from `output`'s bounds and `like`'s display window when `windows`, else to the output's size
+/// at 0, 0. The metadata, format of the spec and sample type are `like`'s. Throws
+/// std::bad_alloc.
+Picture toPicture(const ZarvelHost::Image& output, const ZarvelHost::Image& source, Alpha alpha,
+                  const Picture& like, bool windows);
 
 /// The smallest pixel rectangle holding `region` (x1, y1 rounded down, x2, y2 up). Throws
 /// std::runtime_error when a coordinate is not finite, the rectangle is empty, or a side is
 /// longer than 65536 pixels.
 OfxRectI enclosingPixels(const OfxRectD& region);
 
-/// `canvas` cut into tiles of `tile` pixels, row by row from (x1, y1); the last tile of a row
-/// or column is smaller when the size does not divide.
-std::vector<OfxRectI> splitIntoTiles(const OfxRectI& canvas, const TileSize& tile);
-
-/// "kOfxStatErrFormat" and the like.
+/// "kOfxStatErrFormat" and the like, "status -7" for codes the standard does not name.
 std::string statusName(OfxStatus status);
 
 }  // namespace ZarvelTool

@@ -64,6 +64,57 @@ TEST(ToolFrames, PatternsFormatAndMatchTheirOwnNamesOnly) {
     EXPECT_EQ(spaced->match("f  5.png"), 5);
 }
 
+TEST(ToolFrames, HashesAndAtsStandForOneDigitEach) {
+    const auto hashes = FramePattern::parse("in/shot.####.exr");
+    ASSERT_TRUE(hashes);
+    EXPECT_EQ(hashes->format(7), "in/shot.0007.exr");
+    EXPECT_EQ(hashes->format(1001), "in/shot.1001.exr");
+    EXPECT_EQ(hashes->match("shot.1001.exr"), 1001);
+    EXPECT_FALSE(hashes->match("shot.101.exr"));
+    const auto ats = FramePattern::parse("f@@@.png");
+    ASSERT_TRUE(ats);
+    EXPECT_EQ(ats->format(5), "f005.png");
+    EXPECT_THROW(FramePattern::parse("a##_%d.png"), ToolError);
+    EXPECT_THROW(FramePattern::parse("s##/f.png"), ToolError);
+}
+
+TEST(ToolFrames, FrameListsWithRangesAndSteps) {
+    using Frames = std::vector<long>;
+    EXPECT_EQ(ZarvelTool::parseFrameList("--frames", "1001-1004"),
+              (Frames{1001, 1002, 1003, 1004}));
+    EXPECT_EQ(ZarvelTool::parseFrameList("--frames", "1-10x4"), (Frames{1, 5, 9}));
+    EXPECT_EQ(ZarvelTool::parseFrameList("--frames", "7,3-4,4"), (Frames{7, 3, 4}));
+    for (const char* bad : {"", "5-1", "a", "1-", "1x2", "1-5x0", "1,,2", "-3"}) {
+        try {
+            ZarvelTool::parseFrameList("--frames", bad);
+            ADD_FAILURE() << bad;
+        } catch (const ToolError& error) {
+            EXPECT_EQ(error.exitCode(), ZarvelTool::exitUsage);
+            EXPECT_EQ(error.what(), std::string("--frames: '") + bad +
+                                        "' is not a frame list (such as 1001-1100, 1-100x5, 7 or "
+                                        "1,5,10-20)");
+        }
+    }
+}
+
+TEST(ToolFrames, FramesAskedForAreMarkedMissingAndExistingNamesStayPlain) {
+    ScratchDir scratch;
+    zarvel::test::writeFile(scratch / "f01.png", "x");
+    zarvel::test::writeFile(scratch / "f03.png", "x");
+    zarvel::test::writeFile(scratch / "odd##.png", "x");
+    const Plan plan = ZarvelTool::planJobs({scratch / "f##.png", "o/g####.png"}, std::nullopt,
+                                           std::vector<long>{1, 2, 3});
+    ASSERT_EQ(plan.jobs.size(), 3u);
+    EXPECT_FALSE(plan.jobs[0].missing);
+    EXPECT_TRUE(plan.jobs[1].missing);
+    EXPECT_EQ(plan.jobs[1].input, scratch / "f02.png");
+    EXPECT_EQ(*plan.jobs[1].frame, 2);
+    EXPECT_EQ(plan.jobs[2].output, "o/g0003.png");
+    const Plan plain = ZarvelTool::planJobs({scratch / "odd##.png", "out.png"}, std::nullopt);
+    EXPECT_FALSE(plain.batch);
+    EXPECT_EQ(plain.jobs[0].input, scratch / "odd##.png");
+}
+
 TEST(ToolFrames, PercentSignsThatAreNotFrameNumbersStayPlainNames) {
     EXPECT_FALSE(FramePattern::parse("50%off.png"));
     EXPECT_FALSE(FramePattern::parse("100%%.png"));
@@ -115,7 +166,7 @@ TEST(ToolFrames, PlansThatCannotWorkAreRefusedUpFront) {
     EXPECT_EQ(planFailure({}, std::nullopt),
               std::make_pair(std::string("usage: no input file given (see --help)"), usage));
     EXPECT_EQ(planFailure({"in.png"}, std::nullopt),
-              std::make_pair(std::string("usage: an output file is needed: INPUT.png OUTPUT.png "
+              std::make_pair(std::string("usage: an output file is needed: INPUT OUTPUT "
                                          "(see --help)"),
                              usage));
     EXPECT_EQ(planFailure({"a.png", "b.png", "c.png"}, std::nullopt).second, usage);

@@ -41,17 +41,52 @@ TEST(ToolOptions, NothingGivenKeepsTheEffectsDefaults) {
     EXPECT_FALSE(settings.tile);
     EXPECT_FALSE(settings.alphaOnly);
     EXPECT_FALSE(settings.keepSize);
+    EXPECT_FALSE(settings.pixels);
+    EXPECT_FALSE(settings.outputType);
     EXPECT_EQ(settings.threads, 0u);
     EXPECT_FALSE(options.outputDir);
+    EXPECT_FALSE(options.frames);
+    EXPECT_FALSE(options.read.alpha);
+    EXPECT_TRUE(options.read.channels.empty());
+    EXPECT_FALSE(options.verbose);
 }
 
 TEST(ToolOptions, EveryOptionInBothSpellings) {
-    const Options options =
-        parse({"--width", "2.5", "a.png", "--color=0,0.5,1", "--quality", "draft", "--depth=float",
-               "--alpha-only", "--threads", "3", "--tile=16x8", "--keep-size", "-o", "out",
-               "--plugin=/x/Zarvel.ofx", "b.png", "--", "--c.png"});
+    const Options options = parse({"--width",
+                                   "2.5",
+                                   "a.png",
+                                   "--color=0,0.5,1",
+                                   "--quality",
+                                   "draft",
+                                   "--depth=float",
+                                   "--alpha-only",
+                                   "--threads",
+                                   "3",
+                                   "--tile=16x8",
+                                   "--keep-size",
+                                   "-o",
+                                   "out",
+                                   "--plugin=/x/Zarvel.ofx",
+                                   "b.png",
+                                   "--output-type=half",
+                                   "--alpha",
+                                   "straight",
+                                   "--channels",
+                                   "Y,A",
+                                   "--frames",
+                                   "1-9x2",
+                                   "-v",
+                                   "--width",
+                                   "3",
+                                   "--",
+                                   "--c.png"});
     EXPECT_EQ(options.paths, (std::vector<std::string>{"a.png", "b.png", "--c.png"}));
-    EXPECT_EQ(*options.settings.width, 2.5);
+    EXPECT_EQ(*options.settings.width, 3.0);  // the last one given
+    EXPECT_EQ(*options.settings.outputType, OIIO::TypeDesc::HALF);
+    EXPECT_EQ(*options.read.alpha, ZarvelTool::Alpha::Straight);
+    EXPECT_EQ(options.read.channels, (std::vector<std::string>{"Y", "A"}));
+    EXPECT_EQ(*options.frames, "1-9x2");
+    EXPECT_TRUE(options.verbose);
     EXPECT_EQ(*options.settings.color, (std::array<double, 4>{0.0, 0.5, 1.0, 1.0}));
     EXPECT_EQ(*options.settings.quality, 0);
     EXPECT_EQ(*options.settings.depth, PixelDepth::Float);
@@ -78,6 +113,10 @@ TEST(ToolOptions, QualityAndDepthNames) {
     EXPECT_EQ(ZarvelTool::parseQuality("--quality", "best"), 2);
     EXPECT_EQ(ZarvelTool::parseDepth("--depth", "byte"), PixelDepth::Byte);
     EXPECT_EQ(ZarvelTool::parseDepth("--depth", "short"), PixelDepth::Short);
+    EXPECT_EQ(ZarvelTool::parseOutputType("--output-type", "uint16"), OIIO::TypeDesc::UINT16);
+    EXPECT_EQ(ZarvelTool::parseAlpha("--alpha", "premultiplied"), ZarvelTool::Alpha::Premultiplied);
+    EXPECT_FALSE(ZarvelTool::parseAlpha("--alpha", "auto"));
+    EXPECT_EQ(parse({"--pixels", "2.5"}).settings.pixels, 2.5);
 }
 
 TEST(ToolOptions, BadValuesAreNamedWithWhatWasExpected) {
@@ -104,20 +143,31 @@ TEST(ToolOptions, BadValuesAreNamedWithWhatWasExpected) {
     EXPECT_EQ(complaint({"--tile", "0x5"}), "--tile: '0x5' " + notATile);
     EXPECT_EQ(complaint({"--tile", "64"}), "--tile: '64' " + notATile);
     EXPECT_EQ(complaint({"--tile", "64x-1"}), "--tile: '64x-1' " + notATile);
+    EXPECT_EQ(complaint({"--pixels", "0"}), "--pixels: '0' is not a width above 0 pixels");
+    EXPECT_EQ(complaint({"--pixels", "2", "--width", "3"}),
+              "--pixels: give either --width or --pixels, not both");
+    const std::string notChannels = "is not one to four channel names separated by commas";
+    EXPECT_EQ(complaint({"--channels", "R,,B"}), "--channels: 'R,,B' " + notChannels);
+    EXPECT_EQ(complaint({"--channels", "R,G,B,A,Z"}), "--channels: 'R,G,B,A,Z' " + notChannels);
 }
 
 TEST(ToolOptions, UnknownOptionsAndMissingValues) {
     EXPECT_EQ(complaint({"--frobnicate"}), "--frobnicate: unknown option (see --help)");
+    EXPECT_EQ(complaint({"--frobnicate=3", "a.png"}), "--frobnicate: unknown option (see --help)");
+    EXPECT_EQ(complaint({"-x"}), "-x: unknown option (see --help)");
     EXPECT_EQ(complaint({"--width"}), "--width: needs a value");
-    EXPECT_EQ(complaint({"--keep-size=yes"}), "--keep-size: takes no value");
+    EXPECT_EQ(complaint({"a.png", "-o"}), "--output-dir: needs a value");
     EXPECT_EQ(complaint({"-o", ""}), "-o: needs a folder");
 }
 
 TEST(ToolOptions, TheManualMentionsEveryOptionAndExitCode) {
     const std::string help = ZarvelTool::helpText("  (search order)\n");
-    for (const char* word : {"--width", "--color", "--quality", "--depth", "--alpha-only",
-                             "--threads", "--tile", "--keep-size", "--plugin", "--output-dir",
-                             "--help", "--version", "(search order)", "Exit status", "  3  "}) {
+    for (const char* word :
+         {"--width",       "--pixels",    "--color",    "--quality",      "--depth",
+          "--output-type", "--alpha ",    "--channels", "--alpha-only",   "--threads",
+          "--tile",        "--keep-size", "--plugin",   "--output-dir",   "--frames",
+          "--verbose",     "--help",      "--version",  "(search order)", "Exit status",
+          "  3  ",         "Alpha:",      "Sequences:"}) {
         EXPECT_NE(help.find(word), std::string::npos) << word;
     }
 }

@@ -1,6 +1,6 @@
 // Helpers for the zarvel-render tests: a scratch folder per test inside the build folder, the
-// program run as a child process with its exit code and output, and PNG files made byte by byte
-// (so that tests can build layouts and damage our own writer never produces).
+// program run as a child process with its exit code and output, and small pictures written in
+// any format through OpenImageIO directly (not through the tool's own writer).
 #pragma once
 
 #include <fcntl.h>
@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -27,7 +26,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/Png.h"
+#include <OpenImageIO/imageio.h>
+
+#include "tools/ImageFile.h"
 
 #ifndef ZARVEL_TOOL_SCRATCH
 #error "ZARVEL_TOOL_SCRATCH must name a folder inside the build folder"
@@ -109,14 +110,6 @@ inline void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << path;
-}
-
-/// Writes `image` with our PNG writer.
-inline void writePngFile(const std::string& path, const ZarvelTool::PngImage& image) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr) << path;
-    ZarvelTool::writePng(file, image, path);
-    ASSERT_EQ(std::fclose(file), 0);
 }
 
 /// What a run of a program gave.
@@ -244,62 +237,116 @@ inline RunResult runProgram(const std::string& program, const std::vector<std::s
     return result;
 }
 
-// -- PNG files made by hand ------------------------------------------------------------------------
+// -- Pictures ----------------------------------------------------------------------------------
 
-inline void appendBigEndian(std::string& bytes, std::uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        bytes += static_cast<char>((value >> shift) & 0xff);
+/// A picture of `width` × `height` with `channels` ("R,G,B,A", "Y", "Y,A" ...; a channel named A
+/// is the alpha), zeroed, in straight colour.
+inline ZarvelTool::Picture makePicture(int width, int height, const std::string& channels) {
+    ZarvelTool::Picture picture;
+    picture.width = picture.fullWidth = width;
+    picture.height = picture.fullHeight = height;
+    std::size_t start = 0;
+    while (start <= channels.size()) {
+        std::size_t comma = channels.find(',', start);
+        if (comma == std::string::npos) {
+            comma = channels.size();
+        }
+        picture.channelNames.push_back(channels.substr(start, comma - start));
+        if (picture.channelNames.back() == "A") {
+            picture.alphaChannel = picture.channels() - 1;
+        }
+        start = comma + 1;
     }
+    picture.samples.assign(static_cast<std::size_t>(width) * height * picture.channels(), 0.0f);
+    return picture;
 }
 
-/// One chunk: length, type, data, CRC.
-inline std::string pngChunk(const std::string& type, const std::string& data) {
-    std::string chunk;
-    appendBigEndian(chunk, static_cast<std::uint32_t>(data.size()));
-    const std::string body = type + data;
-    chunk += body;
-    appendBigEndian(chunk, static_cast<std::uint32_t>(::crc32(
-                               0, reinterpret_cast<const Bytef*>(body.data()), body.size())));
-    return chunk;
+/// Options for writeImage.
+struct ImageOptions {
+    OIIO::TypeDesc type = OIIO::TypeDesc::UINT8;
+    /// oiio:BitsPerSample when not the type's (10 for 10-bit DPX).
+    int bits = 0;
+    /// Stored as straight (unassociated) alpha; otherwise as premultiplied.
+    bool straight = true;
+    /// Tiles of this size (0: scanlines).
+    int tile = 0;
+    std::string compression;
+    /// Extra attributes: name and string value.
+    std::vector<std::pair<std::string, std::string>> attributes;
+    float pixelAspect = 0.0f;
+};
+
+inline ImageOptions imageOptions(OIIO::TypeDesc type, bool straight = true) {
+    ImageOptions options;
+    options.type = type;
+    options.straight = straight;
+    return options;
 }
 
-/// A complete PNG: signature, IHDR, the `extra` chunks (PLTE, tRNS ...), one IDAT holding
-/// `rows` (each row's filter byte included) compressed, IEND.
-inline std::string pngFile(std::uint32_t width, std::uint32_t height, int bitDepth, int colorType,
-                           const std::string& rows, const std::string& extra = {}) {
-    std::string header;
-    appendBigEndian(header, width);
-    appendBigEndian(header, height);
-    header += static_cast<char>(bitDepth);
-    header += static_cast<char>(colorType);
-    header += std::string(3, '\0');  // deflate, adaptive filtering, not interlaced
-    uLongf size = ::compressBound(rows.size());
-    std::string compressed(size, '\0');
-    ::compress(reinterpret_cast<Bytef*>(compressed.data()), &size,
-               reinterpret_cast<const Bytef*>(rows.data()), rows.size());
-    compressed.resize(size);
-    return std::string("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + extra +
-           pngChunk("IDAT", compressed) + pngChunk("IEND", "");
+/// Writes `picture` (its windows, channels and samples as they are) to `path` in the format
+/// of its extension, with OpenImageIO itself.
+inline void writeImage(const std::string& path, const ZarvelTool::Picture& picture,
+                       const ImageOptions& options = {}) {
+    auto out = OIIO::ImageOutput::create(path);
+    ASSERT_TRUE(out) << path;
+    OIIO::ImageSpec spec(picture.width, picture.height, picture.channels(), options.type);
+    spec.x = picture.x;
+    spec.y = picture.y;
+    spec.full_x = picture.fullX;
+    spec.full_y = picture.fullY;
+    spec.full_width = picture.fullWidth;
+    spec.full_height = picture.fullHeight;
+    spec.channelnames.assign(picture.channelNames.begin(), picture.channelNames.end());
+    spec.alpha_channel = picture.alphaChannel;
+    if (options.bits) {
+        spec.attribute("oiio:BitsPerSample", options.bits);
+    }
+    if (options.straight && picture.hasAlpha()) {
+        spec.attribute("oiio:UnassociatedAlpha", 1);
+    }
+    if (options.tile) {
+        spec.tile_width = spec.tile_height = options.tile;
+    }
+    if (!options.compression.empty()) {
+        spec.attribute("compression", options.compression);
+    }
+    for (const auto& [name, value] : options.attributes) {
+        spec.attribute(name, value);
+    }
+    if (options.pixelAspect > 0.0f) {
+        spec.attribute("PixelAspectRatio", options.pixelAspect);
+    }
+    ASSERT_TRUE(out->open(path, spec)) << out->geterror();
+    ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, picture.samples.data())) << out->geterror();
+    ASSERT_TRUE(out->close());
 }
 
-/// A small 8-bit RGBA picture: an opaque square with a half-transparent rim on a clear
-/// background, `size` pixels a side (at least 8), colours that vary across it.
-inline ZarvelTool::PngImage squarePicture(int size, int bitDepth = 8) {
-    ZarvelTool::PngImage image = ZarvelTool::makePngImage(size, size, 4, bitDepth);
-    const int max = image.maxValue();
+/// The file at `path` as the tool reads it (what the file says about alpha).
+inline ZarvelTool::Picture readImage(const std::string& path) {
+    return ZarvelTool::readPicture(path, {});
+}
+
+/// A small RGBA picture: an opaque square with a half-transparent rim on a clear background,
+/// `size` pixels a side (at least 8), colours that vary across it, on a grid of `steps` levels
+/// (255 for 8-bit files, 65535 for 16-bit ones).
+inline ZarvelTool::Picture squarePicture(int size, int steps = 255) {
+    ZarvelTool::Picture picture = makePicture(size, size, "R,G,B,A");
     const int low = size / 4;
     const int high = size - size / 4;
+    const auto level = [&](int numerator, int denominator) {
+        return static_cast<float>(steps * numerator / denominator) / static_cast<float>(steps);
+    };
     for (int y = 0; y < size; ++y) {
         for (int x = 0; x < size; ++x) {
             const bool core = x > low && x < high - 1 && y > low && y < high - 1;
             const bool rim = x >= low && x < high && y >= low && y < high;
-            image.at(x, y, 0) = static_cast<std::uint16_t>(max * x / (size - 1));
-            image.at(x, y, 1) = static_cast<std::uint16_t>(max * y / (size - 1));
-            image.at(x, y, 2) = static_cast<std::uint16_t>(max / 3);
-            image.at(x, y, 3) = static_cast<std::uint16_t>(core ? max : rim ? max * 2 / 5 : 0);
+            picture.at(x, y, 0) = level(x, size - 1);
+            picture.at(x, y, 1) = level(y, size - 1);
+            picture.at(x, y, 2) = level(1, 3);
+            picture.at(x, y, 3) = core ? 1.0f : rim ? level(2, 5) : 0.0f;
         }
     }
-    return image;
+    return picture;
 }
 
 }  // namespace zarvel::test
