@@ -240,9 +240,10 @@ void addOptions(CLI::App& app, RawOptions& raw) {
                 "cut off)"))
         ->group(images);
     const char* rendering = "Rendering";
-    const std::string threadsHelp = "N: threads the host offers the plug-in, 1 to 1024 (default "
-                                    "the machine's, " +
-                                    std::to_string(machineThreads) + " here)";
+    const std::string threadsHelp =
+        "N: threads the host offers the plug-in, kept in a pool for the run, 1 to 1024 (default "
+        "the machine's, " +
+        std::to_string(machineThreads) + " here)";
     text("--threads", raw.threads, threadsHelp, rendering);
     text("--tile", raw.tile,
          "WxH: render tile by tile as a tiling host does, each tile its own Render action into "

@@ -228,6 +228,10 @@ Renderer::Renderer(const std::string& pluginPath, const RenderSettings& settings
                                  ? settings.threads
                                  : std::max(1u, std::thread::hardware_concurrency());
     state.host.setCpuCount(threads);
+    // Threads kept for the whole run, as production hosts keep them, instead of started for
+    // every band split.
+    state.host.setMaxThreads(threads);
+    state.host.setThreadMode(ZarvelHost::ThreadMode::Pool);
 
     try {
         state.library = ZarvelHost::PluginLibrary::open(pluginPath);

@@ -54,7 +54,8 @@ struct FrameInfo {
 
 /// One plug-in instance in the filter context with its parameters set, rendering frame after
 /// frame. Holds the host, the loaded library and the session; not thread-safe (one frame at a
-/// time). The plug-in itself spreads each render over `settings.threads` host threads.
+/// time). The plug-in itself spreads each render over `settings.threads` host threads, which
+/// the host keeps in its persistent pool for the renderer's lifetime.
 class Renderer {
 public:
     /// Loads `pluginPath`, runs Load, Describe, DescribeInContext and CreateInstance, marks both
