@@ -1,12 +1,11 @@
 #include "host/Plugin.h"
 
-#include <dlfcn.h>
-
 #include <cstring>
 #include <stdexcept>
 #include <utility>
 
 #include "host/Names.h"
+#include "host/SharedLibrary.h"
 
 namespace ZarvelHost {
 
@@ -56,19 +55,13 @@ bool isSuccess(OfxStatus status) {
 std::unique_ptr<PluginLibrary> PluginLibrary::open(const std::string& path) {
     std::unique_ptr<PluginLibrary> library(new PluginLibrary());
     library->path_ = path;
-    library->handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!library->handle_) {
-        const char* error = dlerror();
-        throw std::runtime_error("cannot load plug-in library '" + path +
-                                 "': " + (error ? error : "unknown error"));
-    }
-    void* count = dlsym(library->handle_, "OfxGetNumberOfPlugins");
-    void* get = dlsym(library->handle_, "OfxGetPlugin");
+    library->library_ = std::make_unique<SharedLibrary>(path);
+    const SharedLibrary::Function count = library->library_->function("OfxGetNumberOfPlugins");
+    const SharedLibrary::Function get = library->library_->function("OfxGetPlugin");
     if (!count || !get) {
         throw std::runtime_error("plug-in library '" + path + "' does not export " +
                                  (!count ? "OfxGetNumberOfPlugins" : "OfxGetPlugin"));
     }
-    // POSIX guarantees that a data pointer from dlsym converts to the function's pointer.
     library->count_ = reinterpret_cast<CountFunction>(count);
     library->get_ = reinterpret_cast<GetFunction>(get);
     return library;
@@ -82,11 +75,7 @@ PluginLibrary::PluginLibrary(CountFunction count, GetFunction get)
     }
 }
 
-PluginLibrary::~PluginLibrary() {
-    if (handle_) {
-        dlclose(handle_);
-    }
-}
+PluginLibrary::~PluginLibrary() = default;
 
 int PluginLibrary::pluginCount() const {
     return count_();

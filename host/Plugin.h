@@ -1,8 +1,9 @@
 // Driving a plug-in through the test host: loading its library, calling its actions with the
 // argument sets a real host builds, and a session helper for the usual sequence.
 //
-//   PluginLibrary   the plug-in's two exported functions, from a dlopened ".ofx" file or given
-//                   directly when the plug-in's code is linked into the program.
+//   PluginLibrary   the plug-in's two exported functions, from a loaded ".ofx" file (see
+//                   SharedLibrary.h) or given directly when the plug-in's code is linked into
+//                   the program.
 //   Plugin          one plug-in of a library: OfxGetPlugin(n), setHost, then every action with
 //                   properly built inArgs / outArgs; keeps the descriptors it was given.
 //   Session         Load → Describe → DescribeInContext → CreateInstance for one context, frames
@@ -57,6 +58,8 @@
 
 namespace ZarvelHost {
 
+class SharedLibrary;
+
 /// True for the statuses by which an action reports success: kOfxStatOK and
 /// kOfxStatReplyDefault.
 bool isSuccess(OfxStatus status);
@@ -67,14 +70,14 @@ public:
     using CountFunction = int (*)();
     using GetFunction = OfxPlugin* (*)(int);
 
-    /// Opens the library at `path` (dlopen, symbols resolved now and kept local) and finds
-    /// "OfxGetNumberOfPlugins" and "OfxGetPlugin". Throws std::runtime_error with the loader's
-    /// message when the file cannot be loaded or lacks either symbol.
+    /// Loads the library at `path` (SharedLibrary) and finds "OfxGetNumberOfPlugins" and
+    /// "OfxGetPlugin". Throws std::runtime_error with the loader's message when the file
+    /// cannot be loaded or lacks either symbol.
     static std::unique_ptr<PluginLibrary> open(const std::string& path);
 
     /// A library whose code is linked into this program.
     PluginLibrary(CountFunction count, GetFunction get);
-    /// Closes a dlopened library. Every Plugin of it must be gone by then.
+    /// Unloads a loaded library. Every Plugin of it must be gone by then.
     ~PluginLibrary();
     PluginLibrary(const PluginLibrary&) = delete;
     PluginLibrary& operator=(const PluginLibrary&) = delete;
@@ -89,7 +92,7 @@ public:
 private:
     PluginLibrary() = default;
 
-    void* handle_ = nullptr;
+    std::unique_ptr<SharedLibrary> library_;
     CountFunction count_ = nullptr;
     GetFunction get_ = nullptr;
     std::string path_;
