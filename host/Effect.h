@@ -34,6 +34,7 @@
 #include "host/Image.h"
 #include "host/Parameters.h"
 #include "host/Properties.h"
+#include "host/SharedMutex.h"
 #include "openfx/openfx.h"
 
 namespace ZarvelHost {
@@ -204,7 +205,7 @@ private:
     std::unique_ptr<HostPropertySet> properties_;
     std::unique_ptr<HostParamSet> params_;
 
-    mutable std::shared_mutex clipsMutex_;
+    mutable SharedMutex clipsMutex_;
     std::vector<std::unique_ptr<Clip>> clips_;
 
     mutable std::mutex renderMutex_;

@@ -48,6 +48,7 @@
 #include "host/Calls.h"
 #include "host/Handles.h"
 #include "host/Properties.h"
+#include "host/SharedMutex.h"
 #include "openfx/openfx.h"
 
 namespace ZarvelHost {
@@ -237,7 +238,7 @@ private:
     struct Mutex;
 
     // The registry comes first: every other member registers in it.
-    mutable std::shared_mutex registryMutex_;
+    mutable SharedMutex registryMutex_;
     std::unordered_map<const void*, HandleKind> registry_;
 
     CallMonitor calls_;

@@ -34,6 +34,7 @@
 
 #include "host/Handles.h"
 #include "host/Properties.h"
+#include "host/SharedMutex.h"
 #include "openfx/openfx.h"
 
 namespace ZarvelHost {
@@ -137,7 +138,7 @@ private:
     std::string type_;
     std::unique_ptr<HostPropertySet> properties_;
 
-    mutable std::shared_mutex mutex_;
+    mutable SharedMutex mutex_;
     Value constant_;
     std::map<double, Value> keys_;
     Interpolation interpolation_;
@@ -181,7 +182,7 @@ private:
     Host& host_;
     bool descriptor_;
     std::unique_ptr<HostPropertySet> properties_;
-    mutable std::shared_mutex mutex_;
+    mutable SharedMutex mutex_;
     std::vector<std::unique_ptr<HostParam>> params_;
     std::map<std::string, HostParam*, std::less<>> byName_;
 };

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "host/Handles.h"
+#include "host/SharedMutex.h"
 #include "openfx/openfx.h"
 
 namespace ZarvelHost {
@@ -210,7 +211,7 @@ private:
 
     Host& host_;
     std::string kind_;
-    mutable std::shared_mutex mutex_;
+    mutable SharedMutex mutex_;
     std::map<std::string, Property, std::less<>> properties_;
 };
 
