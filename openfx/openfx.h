@@ -79,7 +79,9 @@ typedef struct OfxPlugin {
 } OfxPlugin;
 
 /* The two functions a plug-in library exports under their plain C names. */
-#if defined(__GNUC__)
+#if defined(_WIN32)
+#define OfxExport __declspec(dllexport)
+#elif defined(__GNUC__)
 #define OfxExport __attribute__((visibility("default")))
 #else
 #define OfxExport

@@ -1,6 +1,4 @@
-// The built Zarvel.ofx, loaded with dlopen and driven through its C interface as a host does.
-#include <malloc.h>
-
+// The built Zarvel.ofx, loaded and driven through its C interface as a host does.
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
@@ -20,36 +18,15 @@
 #include "openfx/openfx.h"
 #include "tests/e2e/ExpectedDescription.h"
 #include "tests/support/CaptureStdout.h"
+#include "tests/support/ProcessMemory.h"
 #include "tests/support/ReferenceOutline.h"
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define ZARVEL_TEST_SANITIZED 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ZARVEL_TEST_SANITIZED 1
-#endif
-#ifdef ZARVEL_TEST_SANITIZED
-// The sanitizer runtimes' own count of live heap bytes (declared here: GCC ships no header).
-extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
-#endif
 
 namespace {
 
-using zarvel::test::CaptureStdout;
+using zarvel::test::CaptureProcessStdout;
+using zarvel::test::heapInUse;
 using ZarvelHost::PixelComponents;
 using ZarvelHost::PixelDepth;
-
-// Bytes the process has allocated and not freed, the plug-in's blocks included.
-std::size_t heapInUse() {
-#ifdef ZARVEL_TEST_SANITIZED
-    return __sanitizer_get_current_allocated_bytes();
-#else
-    const struct mallinfo2 info = mallinfo2();
-    return info.uordblks + info.hblkhd;
-#endif
-}
 
 class PluginModule : public ::testing::Test {
 protected:
@@ -136,7 +113,7 @@ TEST_F(PluginModule, RendersEveryPixelTypeAsTheReferenceDoes) {
             ASSERT_EQ(session.start(), kOfxStatOK) << session.failedAction();
             Frame frame(session, depth, components);
             session.instance().param("quality").setValue({double(quality)});
-            CaptureStdout out;
+            CaptureProcessStdout out;
             const ZarvelHost::FrameResult result = session.renderFrame(wholeFrame());
             EXPECT_EQ(result.status, kOfxStatOK) << result.failedAction;
             EXPECT_EQ(out.text(), "");
@@ -208,7 +185,7 @@ TEST_F(PluginModule, ActionsTheEffectLeavesToTheHostAnswerDefault) {
     ASSERT_EQ(session.start(), kOfxStatOK);
     ZarvelHost::Plugin& plugin = session.plugin();
     ZarvelHost::Effect& instance = session.instance();
-    CaptureStdout out;
+    CaptureProcessStdout out;
     EXPECT_EQ(plugin.isIdentity(instance, wholeFrame()).status, kOfxStatReplyDefault);
     EXPECT_EQ(plugin.getFramesNeeded(instance, 0.0).status, kOfxStatReplyDefault);
     EXPECT_EQ(plugin.getClipPreferences(instance).status, kOfxStatReplyDefault);
@@ -236,7 +213,7 @@ TEST_F(PluginModule, ActionsTheEffectLeavesToTheHostAnswerDefault) {
     EXPECT_EQ(out.text(), "");
 
     // A required handle missing: the action never reaches the effect.
-    CaptureStdout failed;
+    CaptureProcessStdout failed;
     EXPECT_EQ(
         plugin.callMainEntry(kOfxImageEffectActionRender, instance.handle(), nullptr, nullptr),
         kOfxStatErrBadHandle);

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <new>
 #include <string>
 
@@ -13,6 +14,18 @@ namespace {
 
 using zarvel::test::CaptureLog;
 using zarvel::test::CaptureStdout;
+
+// `text` with every null pointer that the C runtime's %p wrote ("(nil)" with glibc, zeros on
+// Windows) written as "(nil)", so that one expected text serves both.
+std::string withNilPointers(std::string text) {
+    char null[32];
+    std::snprintf(null, sizeof null, "%p", static_cast<void*>(nullptr));
+    const std::string from = null;
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + 5)) {
+        text.replace(at, from.size(), "(nil)");
+    }
+    return text;
+}
 
 class PropertySetTest : public zarvel::test::LoadedHost {
 protected:
@@ -95,7 +108,7 @@ TEST_F(PropertySetTest, FailuresThatDoNotThrowReturnTheStartValueAndStillReport)
     EXPECT_EQ(props.propGetPointer("nope", 0, false), nullptr);
     EXPECT_EQ(props.propGetString("nope", 0, false), "");
     EXPECT_EQ(props.propGetDimension("nope", false), 0);
-    EXPECT_EQ(log.text(),
+    EXPECT_EQ(withNilPointers(log.text()),
               "ERROR : Failed on getting int property nope[0], host returned status "
               "kOfxStatErrUnknown;\n"
               "Retrieved int property nope[0], was given 0.\n"
@@ -133,7 +146,7 @@ TEST_F(PropertySetTest, SetterErrorLinesCarryTheValueAndTheIntSetterTheNumber) {
     props.propSetDouble("scale", 1.5, 0, false);
     props.propSetString("label", "x", 0, false);
     props.propSetPointer("data", nullptr, 0, false);
-    EXPECT_EQ(log.text(),
+    EXPECT_EQ(withNilPointers(log.text()),
               "ERROR : Failed on setting int property count[1] to 5, host returned status "
               "kOfxStatErrValue (11);\n"
               "ERROR : Failed on setting double property scale[0] to 1.500000, host returned "

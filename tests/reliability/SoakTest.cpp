@@ -1,10 +1,6 @@
 // A soak: thousands of small frames over every pixel type, and hundreds of whole sessions, with
 // the process's memory measured before and after. Nothing may grow with the number of frames.
-#include <malloc.h>
-#include <unistd.h>
-
 #include <cstddef>
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -17,49 +13,14 @@
 #include "openfx/openfx.h"
 #include "tests/reliability/FrameState.h"
 #include "tests/reliability/WholeSession.h"
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define ZARVEL_SOAK_SANITIZED 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ZARVEL_SOAK_SANITIZED 1
-#endif
-#ifdef ZARVEL_SOAK_SANITIZED
-// The sanitizer runtimes' own count of live heap bytes (declared here: GCC ships no header).
-extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
-#endif
+#include "tests/support/ProcessMemory.h"
 
 namespace zarvel::reliability {
 namespace {
 
-// Heap bytes allocated and not freed.
-std::size_t heapInUse() {
-#ifdef ZARVEL_SOAK_SANITIZED
-    return __sanitizer_get_current_allocated_bytes();
-#else
-    const struct mallinfo2 info = mallinfo2();
-    return info.uordblks + info.hblkhd;
-#endif
-}
-
-// Resident memory of the process, from /proc/self/statm.
-std::size_t residentBytes() {
-    std::FILE* file = std::fopen("/proc/self/statm", "r");
-    if (!file) {
-        return 0;
-    }
-    unsigned long size = 0;
-    unsigned long resident = 0;
-    const int read = std::fscanf(file, "%lu %lu", &size, &resident);
-    std::fclose(file);
-    return read == 2 ? std::size_t(resident) * std::size_t(sysconf(_SC_PAGESIZE)) : 0;
-}
-
 struct Memory {
-    std::size_t heap = heapInUse();
-    std::size_t resident = residentBytes();
+    std::size_t heap = zarvel::test::heapInUse();
+    std::size_t resident = zarvel::test::residentBytes();
 };
 
 double growth(std::size_t before, std::size_t after) {

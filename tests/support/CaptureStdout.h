@@ -1,6 +1,12 @@
 // Test helpers that capture what the plug-in writes: its standard-output lines and its log.
 #pragma once
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <cstdio>
 #include <iostream>
 #include <sstream>
@@ -24,6 +30,77 @@ public:
 private:
     std::ostringstream buffer_;
     std::streambuf* previous_;
+};
+
+/// Sends the process's standard output (file descriptor 1) to a temporary file for its
+/// lifetime: what a loaded plug-in library writes to std::cout, whichever C++ runtime it carries
+/// (a Windows DLL has its own std::cout, which writes through the C runtime's stdout).
+class CaptureProcessStdout {
+public:
+    CaptureProcessStdout()
+        : file_(std::tmpfile()) {
+        flush();
+        saved_ = dupDescriptor(1);
+        redirect(descriptorOf(file_), 1);
+    }
+    ~CaptureProcessStdout() {
+        flush();
+        redirect(saved_, 1);
+        closeDescriptor(saved_);
+        std::fclose(file_);
+    }
+    CaptureProcessStdout(const CaptureProcessStdout&) = delete;
+    CaptureProcessStdout& operator=(const CaptureProcessStdout&) = delete;
+
+    /// Everything written so far.
+    std::string text() const {
+        flush();
+        std::string all;
+        std::rewind(file_);
+        char chunk[4096];
+        size_t got;
+        while ((got = std::fread(chunk, 1, sizeof chunk, file_)) > 0) {
+            all.append(chunk, got);
+        }
+        std::fseek(file_, 0, SEEK_END);
+        return all;
+    }
+
+private:
+    static void flush() {
+        std::cout.flush();
+        std::fflush(stdout);
+    }
+#ifdef _WIN32
+    static int descriptorOf(std::FILE* file) {
+        return _fileno(file);
+    }
+    static int dupDescriptor(int fd) {
+        return _dup(fd);
+    }
+    static void redirect(int from, int to) {
+        _dup2(from, to);
+    }
+    static void closeDescriptor(int fd) {
+        _close(fd);
+    }
+#else
+    static int descriptorOf(std::FILE* file) {
+        return fileno(file);
+    }
+    static int dupDescriptor(int fd) {
+        return dup(fd);
+    }
+    static void redirect(int from, int to) {
+        dup2(from, to);
+    }
+    static void closeDescriptor(int fd) {
+        close(fd);
+    }
+#endif
+
+    std::FILE* file_;
+    int saved_ = -1;
 };
 
 /// Attaches a temporary file as the diagnostic log for its lifetime.
