@@ -28,7 +28,7 @@ set(ZARVEL_OFX_INSTALL_DIR "${zarvelDefaultInstallDir}" CACHE PATH
 # zarvel_bundle_module(target): makes the MODULE library `target` the bundle's Zarvel.ofx, in
 # <build>/Zarvel.ofx.bundle/Contents/${ZARVEL_BUNDLE_ARCH}/, exporting OfxGetNumberOfPlugins and
 # OfxGetPlugin alone and resolving everything inside itself or in the system's libraries, and
-# installs it into ${ZARVEL_OFX_INSTALL_DIR} (component ZarvelPlugin).
+# installs it with the bundle's icon into ${ZARVEL_OFX_INSTALL_DIR} (component ZarvelPlugin).
 function(zarvel_bundle_module target)
     set(binaryDir "${CMAKE_BINARY_DIR}/Zarvel.ofx.bundle/Contents/${ZARVEL_BUNDLE_ARCH}")
     set_target_properties(${target} PROPERTIES
@@ -36,6 +36,12 @@ function(zarvel_bundle_module target)
         SUFFIX ".ofx"
         LIBRARY_OUTPUT_DIRECTORY "${binaryDir}"
         RUNTIME_OUTPUT_DIRECTORY "${binaryDir}")
+    # The icon hosts show beside the effect, in the build tree's bundle too.
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND "${CMAKE_COMMAND}" -E copy_if_different
+            "${PROJECT_SOURCE_DIR}/resources/org.zarvel.outline.png"
+            "${CMAKE_BINARY_DIR}/Zarvel.ofx.bundle/Contents/Resources/org.zarvel.outline.png"
+        VERBATIM)
     if(WIN32)
         # The entry points are the only functions marked for export (OfxExport), which turns off
         # exporting everything. The C and C++ runtimes of the compiler and its threads go inside
@@ -59,5 +65,8 @@ function(zarvel_bundle_module target)
     endif()
     install(TARGETS ${target}
         LIBRARY DESTINATION "${ZARVEL_OFX_INSTALL_DIR}/Zarvel.ofx.bundle/Contents/${ZARVEL_BUNDLE_ARCH}"
+        COMPONENT ZarvelPlugin)
+    install(FILES "${PROJECT_SOURCE_DIR}/resources/org.zarvel.outline.png"
+        DESTINATION "${ZARVEL_OFX_INSTALL_DIR}/Zarvel.ofx.bundle/Contents/Resources"
         COMPONENT ZarvelPlugin)
 endfunction()

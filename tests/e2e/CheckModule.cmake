@@ -5,7 +5,8 @@
 #  - it needs no shared library beyond the C and C++ runtime (and, in a sanitizer build, the
 #    sanitizer's runtime); a Windows DLL nothing beyond Windows' own DLLs, with the compiler's
 #    C++ runtime, libgcc and winpthreads inside it;
-#  - `cmake --install` puts the bundle into the plug-in folder (under a scratch DESTDIR here).
+#  - `cmake --install` puts the bundle, icon included, into the plug-in folder (under a scratch
+#    DESTDIR here).
 # Run as: cmake -DMODULE=... -DARCH=... -DNM=... -DREADELF=... -DOBJDUMP=... -DBUILD_DIR=...
 #               -DINSTALL_DIR=... -DSCRATCH_DIR=... -P CheckModule.cmake
 set(bundleTail "Zarvel.ofx.bundle/Contents/${ARCH}/Zarvel.ofx")
@@ -103,6 +104,9 @@ else()
 endif()
 if(NOT found)
     message(FATAL_ERROR "the bundle was not installed into ${INSTALL_DIR}: [${installed}]")
+endif()
+if(NOT installed MATCHES "Zarvel.ofx.bundle/Contents/Resources/org.zarvel.outline.png")
+    message(FATAL_ERROR "the bundle was installed without its icon: [${installed}]")
 endif()
 file(REMOVE_RECURSE "${SCRATCH_DIR}")
 message(STATUS "exports: ${exported}; needs: ${needed}; installs into ${INSTALL_DIR}")
