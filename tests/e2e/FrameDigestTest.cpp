@@ -66,7 +66,7 @@ int alphaAt(int x, int y) {
         return 200;
     }
     if (y >= 104 && y < 114 && x >= 100) {
-        const std::uint32_t n = std::uint32_t(x * 73856093) ^ std::uint32_t(y * 19349663);
+        const std::uint32_t n = std::uint32_t(x) * 73856093u ^ std::uint32_t(y) * 19349663u;
         return int((n * 2654435761u) >> 24) > 160 ? int((n >> 8) & 255) : 0;
     }
     return 0;
