@@ -17,3 +17,11 @@ if(ZARVEL_GTEST_FROM_SOURCE)
 else()
     find_package(GTest REQUIRED)
 endif()
+
+# Listing the tests of a cross build goes through the emulator, and Wine's first start makes its
+# prefix: on a busy machine that can take minutes.
+if(CMAKE_CROSSCOMPILING)
+    set(ZARVEL_DISCOVERY_TIMEOUT 600)
+else()
+    set(ZARVEL_DISCOVERY_TIMEOUT 60)
+endif()

@@ -25,5 +25,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     flock "$WINEPREFIX/.init-lock" sh -c '[ -f "$WINEPREFIX/system.reg" ] ||
         { /usr/lib/wine/wine64 wineboot --init && /usr/lib/wine/wineserver -w; }' >/dev/null 2>&1 || true
 fi
-/usr/lib/wine/wineserver -p120 >/dev/null 2>&1 || true
+# Wine's own background processes (services, devices, the desktop) start with the first program
+# of a server and inherit its standard output: started here, apart from the program, they do not
+# hold the output of a test open after the test ends.
+if /usr/lib/wine/wineserver -p120 </dev/null >/dev/null 2>&1; then
+    /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1 || true
+fi
 exec /usr/lib/wine/wine64 "$program" "$@"
