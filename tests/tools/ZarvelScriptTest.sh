@@ -46,11 +46,11 @@ sudo
 apt-get $lock install -y -q --no-install-recommends ninja-build libcli11-dev"
 [ "$(cat "$FAKE_LOG")" = "$expected" ] || fail "not root"
 
-# As root: no sudo; --ci adds the compilers and the format check.
+# As root: no sudo; --ci adds the compilers, the format check and the other platforms' tools.
 rm -f "$FAKE_LOG"
 FAKE_UID=0 "$source_dir/zarvel" install --ci > /dev/null
 expected="apt-get $lock update -q
-apt-get $lock install -y -q --no-install-recommends ninja-build libcli11-dev clang clang-14 libclang-rt-14-dev clang-format"
+apt-get $lock install -y -q --no-install-recommends ninja-build libcli11-dev clang clang-14 libclang-rt-14-dev clang-format g++-mingw-w64-x86-64-posix wine64 googletest g++-aarch64-linux-gnu qemu-user dpkg-dev"
 [ "$(cat "$FAKE_LOG")" = "$expected" ] || fail "root, --ci"
 
 # The README's line to copy is the same list.
