@@ -25,3 +25,11 @@ if(CMAKE_CROSSCOMPILING)
 else()
     set(ZARVEL_DISCOVERY_TIMEOUT 60)
 endif()
+
+# Tests that depend on the process itself learn that they run under qemu's user-mode emulator:
+# /proc then describes the emulator, and a program cannot exec itself (SoakTest.cpp,
+# RingsTest.cpp).
+set(ZARVEL_TEST_ENVIRONMENT)
+if(CMAKE_CROSSCOMPILING_EMULATOR MATCHES "qemu")
+    set(ZARVEL_TEST_ENVIRONMENT ENVIRONMENT ZARVEL_UNDER_QEMU=1)
+endif()
