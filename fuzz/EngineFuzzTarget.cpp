@@ -9,11 +9,11 @@
 //    2     width kind % 8: 0-5 v / 256 within [0.1, 254] (the fast path); 6 beyond 254 (the
 //          whole-field fallback); 7 odd values (NaN, infinities, 0, negative, the limits)
 //    3-4   v, 16 bits little-endian
-//    5     field kind: bits 0-2 7 tall and thin, 4084 to 4092 rows, on both sides of the height
-//          where Good leaves the fast path; 6 wide and short, 64 to 448 columns of up to 24
-//          rows (many chunks of a row); else small (up to 96 × 96); bits 3-4 move every
-//          rectangle by 0, 4099, -1000003 or 2^29 on both axes
-//    6-9   field x1, y1 (signed bytes), width, height (% 97)
+//    5     field kind: bits 0-2 7 tall and thin (1 to 4 columns; 4080 to 4095 rows, about
+//          exactEnvelopeRows, then steps of 40 rows up to 13,656), 6 wide and short (64 to 448
+//          columns of up to 24 rows: many chunks of a row), else small (up to 96 × 96);
+//          bits 3-4 move every rectangle by 0, 4099, -1000003 or 2^29 on both axes
+//    6-9   field x1, y1 (signed bytes), columns, rows (% 97 for small fields)
 //   10-13  destination bounds: the field's edges x1, y1, x2, y2 moved by (s)
 //   14-17  window inside the destination: x1, y1, x2, y2 as fractions (/ 256, 255 all) of what
 //          is left
@@ -26,12 +26,13 @@
 //   24-30  schedule: instruction-set level (% levels here), stripe width (0 automatic),
 //          bands (% 33, 0 automatic), Draft block rows (0 automatic), threads prepared for
 //          (1 + % 8), thread indices run per phase (1 + % prepared), seed of their order
-//   31     odd: render again on the same engine with the schedule in 32-38
+//   31     1 (% 4): render again on the same engine with the schedule in 32-38
 //   39-41  outline colour: v / 200 - 0.1, 255 NaN
 //   42     bits 0-2 shapes that follow, bit 3 colour components of any float value
 //   43-44  seeds of the source colours and the destination's initial bytes
 //   45...  shapes, 6 bytes each: kind (ellipse, ring, box, line across, line down), centre
-//          (fractions of the source), radii (/ 4), edge softness (0 hard, else / 32 pixels)
+//          (fractions of the source), radii (/ 4), edge softness (0 hard, else / 32 pixels);
+//          a shape covers only its box, grown by its softness and 2 pixels
 //   then   pixels, 3 bytes each: index into the source (16 bits), alpha code (0-191 spread
 //          over the range, a little beyond it for floats; the rest exact values: 0, 1, half,
 //          just above half, the maximum, NaN, infinities, negative zero, denormals)
@@ -194,14 +195,20 @@ Input decode(const std::uint8_t* data, std::size_t size) {
     const int shift = shifts[(fieldKind >> 3) & 3];
     input.field.x1 = shift + in.signedByte();
     input.field.y1 = shift + in.signedByte();
-    const int fieldWidth = in.byte() % 97;
-    const int fieldHeight = in.byte() % 97;
-    input.field.x2 = input.field.x1 + (tall   ? 1 + fieldWidth % 3
-                                       : wide ? 64 + 4 * fieldWidth
-                                              : fieldWidth);
-    input.field.y2 = input.field.y1 + (tall   ? 4084 + fieldHeight % 9
-                                       : wide ? 1 + fieldHeight % 24
-                                              : fieldHeight);
+    const std::uint8_t columns = in.byte();
+    const std::uint8_t rows = in.byte();
+    int fieldColumns = columns % 97;
+    int fieldRows = rows % 97;
+    if (tall) {
+        fieldColumns = 1 + columns % 4;
+        // Every height about exactEnvelopeRows, then steps of 40 rows to past 13,000.
+        fieldRows = rows < 16 ? 4080 + rows : 4096 + (rows - 16) * 40;
+    } else if (wide) {
+        fieldColumns = 64 + 4 * (columns % 97);
+        fieldRows = 1 + rows % 24;
+    }
+    input.field.x2 = input.field.x1 + fieldColumns;
+    input.field.y2 = input.field.y1 + fieldRows;
     input.destination = moved(input.field, in);
     // The window lies inside the destination's bounds unless it is grown below.
     const Rect& d = input.destination;
@@ -226,7 +233,7 @@ Input decode(const std::uint8_t* data, std::size_t size) {
     input.sourcePadding = (layout >> 2) & 7;
     input.destinationPadding = (layout >> 5) & 7;
     input.schedule = schedule(in);
-    input.again = in.byte() & 1;
+    input.again = in.byte() % 4 == 1;
     input.scheduleAgain = schedule(in);
     input.settings.red = colour(in.byte());
     input.settings.green = colour(in.byte());
@@ -410,19 +417,38 @@ void paintSource(Image<PIX, N>& source, const Input& input) {
     if (width <= 0 || height <= 0) {
         return;
     }
-    std::vector<Shape> shapes = input.shapes;
-    for (Shape& shape : shapes) {
+    // Each shape covers pixels of its box only (the shape grown by its soft edge), which keeps
+    // painting cheap beside the render.
+    std::vector<double> alpha(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    for (Shape shape : input.shapes) {
         shape.cx = b.x1 + shape.cx * width;
         shape.cy = b.y1 + shape.cy * height;
+        const double margin = shape.softness + 2.0;
+        double rx = std::max(shape.rx, 0.25) + margin;
+        double ry = std::max(shape.ry, 0.25) + margin;
+        if (shape.kind == 3) {
+            rx = width;
+            ry = shape.ry / 8.0 + margin;
+        } else if (shape.kind == 4) {
+            rx = shape.rx / 8.0 + margin;
+            ry = height;
+        }
+        const int x1 = std::max(b.x1, static_cast<int>(std::floor(shape.cx - rx)));
+        const int x2 = std::min(b.x2, static_cast<int>(std::ceil(shape.cx + rx)) + 1);
+        const int y1 = std::max(b.y1, static_cast<int>(std::floor(shape.cy - ry)));
+        const int y2 = std::min(b.y2, static_cast<int>(std::ceil(shape.cy + ry)) + 1);
+        for (int y = y1; y < y2; ++y) {
+            for (int x = x1; x < x2; ++x) {
+                double& a = alpha[static_cast<std::size_t>(y - b.y1) * width + (x - b.x1)];
+                a = std::max(a, coverage(shape, x + 0.5, y + 0.5));
+            }
+        }
     }
     for (int y = b.y1; y < b.y2; ++y) {
         for (int x = b.x1; x < b.x2; ++x) {
-            double alpha = 0.0;
-            for (const Shape& shape : shapes) {
-                alpha = std::max(alpha, coverage(shape, x + 0.5, y + 0.5));
-            }
             PIX* p = source.pixel(x, y);
-            p[N - 1] = fromCoverage<PIX>(alpha);
+            p[N - 1] =
+                fromCoverage<PIX>(alpha[static_cast<std::size_t>(y - b.y1) * width + (x - b.x1)]);
             for (int c = 0; c + 1 < N; ++c) {
                 const std::uint8_t v =
                     hashByte(x, y, static_cast<std::uint8_t>(input.colourSeed + c));
