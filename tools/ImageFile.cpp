@@ -96,7 +96,7 @@ bool isFormatName(const std::string& prefix) {
 
 // Metadata the output keeps: everything but the layout, which the output sets itself, and what
 // only the input's own format understands.
-void keepMetadata(OIIO::ImageSpec& spec, const OIIO::ImageSpec& from, bool sameFormat) {
+void keepMetadata(OIIO::ImageSpec& header, const OIIO::ImageSpec& from, bool sameFormat) {
     for (const OIIO::ParamValue& value : from.extra_attribs) {
         const std::string name = value.name().string();
         const std::size_t colon = name.find(':');
@@ -106,7 +106,7 @@ void keepMetadata(OIIO::ImageSpec& spec, const OIIO::ImageSpec& from, bool sameF
         const bool formatOwn = name == "compression" || name == "CompressionQuality" ||
                                (!prefix.empty() && isFormatName(prefix));
         if (!layout && (sameFormat || !formatOwn)) {
-            spec.attribute(name, value.type(), value.data());
+            header.attribute(name, value.type(), value.data());
         }
     }
 }
@@ -137,8 +137,8 @@ Picture readPicture(const std::string& path, const ReadOptions& options) {
         throw ToolError(path, "cannot read: " + firstLine(OIIO::geterror(),
                                                           "not an image file of a known format"));
     }
-    const OIIO::ImageSpec spec = in->spec();
-    if (spec.deep) {
+    const OIIO::ImageSpec header = in->spec();
+    if (header.deep) {
         throw ToolError(path, "is a deep image: only flat images can be rendered");
     }
     int images = 1;
@@ -151,20 +151,20 @@ Picture readPicture(const std::string& path, const ReadOptions& options) {
                                   "rendered; take one out first");
     }
     in->seek_subimage(0, 0);
-    if (spec.depth > 1) {
+    if (header.depth > 1) {
         throw ToolError(path, "is a volume: only flat images can be rendered");
     }
 
-    std::vector<std::string> names(spec.channelnames.begin(), spec.channelnames.end());
+    std::vector<std::string> names(header.channelnames.begin(), header.channelnames.end());
     std::vector<int> picked;
     if (options.channels.empty()) {
-        if (spec.nchannels > 4) {
-            throw ToolError(path, "has " + std::to_string(spec.nchannels) + " channels (" +
+        if (header.nchannels > 4) {
+            throw ToolError(path, "has " + std::to_string(header.nchannels) + " channels (" +
                                       joined(names) +
                                       "): pick at most four with --channels, e.g. --channels "
                                       "R,G,B,A");
         }
-        for (int c = 0; c < spec.nchannels; ++c) {
+        for (int c = 0; c < header.nchannels; ++c) {
             picked.push_back(c);
         }
     } else {
@@ -179,20 +179,20 @@ Picture readPicture(const std::string& path, const ReadOptions& options) {
     }
 
     Picture picture;
-    picture.x = spec.x;
-    picture.y = spec.y;
-    picture.width = spec.width;
-    picture.height = spec.height;
-    picture.fullX = spec.full_x;
-    picture.fullY = spec.full_y;
-    picture.fullWidth = spec.full_width;
-    picture.fullHeight = spec.full_height;
+    picture.x = header.x;
+    picture.y = header.y;
+    picture.width = header.width;
+    picture.height = header.height;
+    picture.fullX = header.full_x;
+    picture.fullY = header.full_y;
+    picture.fullWidth = header.full_width;
+    picture.fullHeight = header.full_height;
     for (std::size_t i = 0; i < picked.size(); ++i) {
         const int c = picked[i];
         picture.channelNames.push_back(names[c]);
         const bool alpha = options.channels.empty()
-                               ? c == spec.alpha_channel
-                               : c == spec.alpha_channel || looksLikeAlpha(names[c]);
+                               ? c == header.alpha_channel
+                               : c == header.alpha_channel || looksLikeAlpha(names[c]);
         if (alpha && picture.alphaChannel < 0) {
             picture.alphaChannel = static_cast<int>(i);
         }
@@ -208,26 +208,27 @@ Picture readPicture(const std::string& path, const ReadOptions& options) {
     }
     picture.format = in->format_name();
     picture.specFormat = picture.format;
-    picture.type = spec.format;
+    picture.type = header.format;
     picture.bitsPerSample =
-        spec.get_int_attribute("oiio:BitsPerSample", static_cast<int>(spec.format.size() * 8));
-    picture.alpha = spec.get_int_attribute("oiio:UnassociatedAlpha", 0) != 0 ? Alpha::Straight
-                                                                             : Alpha::Premultiplied;
+        header.get_int_attribute("oiio:BitsPerSample", static_cast<int>(header.format.size() * 8));
+    picture.alpha = header.get_int_attribute("oiio:UnassociatedAlpha", 0) != 0
+                        ? Alpha::Straight
+                        : Alpha::Premultiplied;
     if (options.alpha) {
         picture.alpha = *options.alpha;
     }
-    picture.spec = spec;
+    picture.header = header;
 
-    const std::size_t pixels = static_cast<std::size_t>(spec.width) * spec.height;
-    std::vector<float> all(pixels * spec.nchannels);
-    if (!in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::FLOAT, all.data())) {
+    const std::size_t pixels = static_cast<std::size_t>(header.width) * header.height;
+    std::vector<float> all(pixels * header.nchannels);
+    if (!in->read_image(0, 0, 0, header.nchannels, OIIO::TypeDesc::FLOAT, all.data())) {
         throw ToolError(path, "cannot read: " +
                                   firstLine(in->geterror(), "the file is truncated or corrupt"));
     }
     picture.samples.resize(pixels * picked.size());
     for (std::size_t p = 0; p < pixels; ++p) {
         for (std::size_t i = 0; i < picked.size(); ++i) {
-            picture.samples[p * picked.size() + i] = all[p * spec.nchannels + picked[i]];
+            picture.samples[p * picked.size() + i] = all[p * header.nchannels + picked[i]];
         }
     }
     return picture;
@@ -275,32 +276,32 @@ void writePicture(std::FILE* file, const Picture& picture, const std::string& pa
         throw ToolError(path, "cannot write: " + firstLine(out->geterror(), "the library refused"));
     }
     const bool sameFormat = picture.format == picture.specFormat;
-    OIIO::ImageSpec spec(picture.width, picture.height, picture.channels(), picture.type);
-    spec.x = picture.x;
-    spec.y = picture.y;
-    spec.full_x = picture.fullX;
-    spec.full_y = picture.fullY;
-    spec.full_width = picture.fullWidth;
-    spec.full_height = picture.fullHeight;
-    spec.channelnames.assign(picture.channelNames.begin(), picture.channelNames.end());
-    spec.alpha_channel = picture.alphaChannel;
-    keepMetadata(spec, picture.spec, sameFormat);
-    if (sameFormat && picture.spec.tile_width > 0 && out->supports("tiles")) {
-        spec.tile_width = picture.spec.tile_width;
-        spec.tile_height = picture.spec.tile_height;
-        spec.tile_depth = 1;
+    OIIO::ImageSpec header(picture.width, picture.height, picture.channels(), picture.type);
+    header.x = picture.x;
+    header.y = picture.y;
+    header.full_x = picture.fullX;
+    header.full_y = picture.fullY;
+    header.full_width = picture.fullWidth;
+    header.full_height = picture.fullHeight;
+    header.channelnames.assign(picture.channelNames.begin(), picture.channelNames.end());
+    header.alpha_channel = picture.alphaChannel;
+    keepMetadata(header, picture.header, sameFormat);
+    if (sameFormat && picture.header.tile_width > 0 && out->supports("tiles")) {
+        header.tile_width = picture.header.tile_width;
+        header.tile_height = picture.header.tile_height;
+        header.tile_depth = 1;
     }
     if (picture.bitsPerSample != static_cast<int>(picture.type.size() * 8)) {
-        spec.attribute("oiio:BitsPerSample", picture.bitsPerSample);
+        header.attribute("oiio:BitsPerSample", picture.bitsPerSample);
         // The library's own reader gets "filled" 10-bit RGBA rows of some widths wrong.
         if (picture.format == "dpx" && picture.channels() == 4 && picture.bitsPerSample == 10) {
-            spec.attribute("dpx:Packing", "Packed");
+            header.attribute("dpx:Packing", "Packed");
         }
     }
     if (picture.hasAlpha() && picture.alpha == Alpha::Straight) {
-        spec.attribute("oiio:UnassociatedAlpha", 1);
+        header.attribute("oiio:UnassociatedAlpha", 1);
     }
-    if (!out->open(path, spec)) {
+    if (!out->open(path, header)) {
         throw ToolError(path, "cannot write: " + firstLine(out->geterror(), "the library refused"));
     }
     if (!out->write_image(OIIO::TypeDesc::FLOAT, picture.samples.data())) {

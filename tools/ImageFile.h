@@ -51,8 +51,8 @@ struct Picture {
     int bitsPerSample = 8;
     /// The file's description as the library gives it: metadata (colour space, pixel aspect,
     /// compression, tiles, custom attributes ...) for the output to keep.
-    OIIO::ImageSpec spec;
-    /// The format `spec` was read from.
+    OIIO::ImageSpec header;
+    /// The format `header` was read from.
     std::string specFormat;
 
     int channels() const { return static_cast<int>(channelNames.size()); }
@@ -97,8 +97,8 @@ Alpha outputAlpha(const std::string& format, Alpha input);
 bool holdsAlpha(const std::string& format);
 
 /// Encodes `picture` as a file of its format (`picture.format`) into `file`; `path` is the name
-/// it will have (and labels errors). Keeps the metadata of `picture.spec` that belongs to
-/// any format, and what belongs to the format (compression, tiles ...) when the spec came from a
+/// it will have (and labels errors). Keeps the metadata of `picture.header` that belongs to
+/// any format, and what belongs to the format (compression, tiles ...) when the header came from a
 /// file of the same format. Writes `picture.type` where the format has it (the library picks
 /// the nearest otherwise). Throws ToolError(path, reason) when the library refuses or the
 /// operating system does not take the bytes. Does not flush or close the file.

@@ -492,7 +492,7 @@ Picture toPicture(const Image& output, const Image& source, Alpha alpha, const P
     picture.format = like.format;
     picture.type = like.type;
     picture.bitsPerSample = like.bitsPerSample;
-    picture.spec = like.spec;
+    picture.header = like.header;
     picture.specFormat = like.specFormat;
     picture.samples.resize(static_cast<std::size_t>(picture.width) * picture.height * count);
     for (int row = 0; row < picture.height; ++row) {

@@ -111,7 +111,7 @@ std::shared_ptr<ZarvelHost::Image> toHostImage(const Picture& picture, ZarvelHos
 /// `source` (the image the effect was given) tells where the effect wrote premultiplied
 /// outline pixels. Byte and short values become floats (/ 255, / 65535). The windows are set
 /// from `output`'s bounds and `like`'s display window when `windows`, else to the output's size
-/// at 0, 0. The metadata, format of the spec and sample type are `like`'s. Throws
+/// at 0, 0. The metadata, format of the header and sample type are `like`'s. Throws
 /// std::bad_alloc.
 Picture toPicture(const ZarvelHost::Image& output, const ZarvelHost::Image& source, Alpha alpha,
                   const Picture& like, bool windows);

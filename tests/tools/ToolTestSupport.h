@@ -289,34 +289,34 @@ inline void writeImage(const std::string& path, const ZarvelTool::Picture& pictu
                        const ImageOptions& options = {}) {
     auto out = OIIO::ImageOutput::create(path);
     ASSERT_TRUE(out) << path;
-    OIIO::ImageSpec spec(picture.width, picture.height, picture.channels(), options.type);
-    spec.x = picture.x;
-    spec.y = picture.y;
-    spec.full_x = picture.fullX;
-    spec.full_y = picture.fullY;
-    spec.full_width = picture.fullWidth;
-    spec.full_height = picture.fullHeight;
-    spec.channelnames.assign(picture.channelNames.begin(), picture.channelNames.end());
-    spec.alpha_channel = picture.alphaChannel;
+    OIIO::ImageSpec header(picture.width, picture.height, picture.channels(), options.type);
+    header.x = picture.x;
+    header.y = picture.y;
+    header.full_x = picture.fullX;
+    header.full_y = picture.fullY;
+    header.full_width = picture.fullWidth;
+    header.full_height = picture.fullHeight;
+    header.channelnames.assign(picture.channelNames.begin(), picture.channelNames.end());
+    header.alpha_channel = picture.alphaChannel;
     if (options.bits) {
-        spec.attribute("oiio:BitsPerSample", options.bits);
+        header.attribute("oiio:BitsPerSample", options.bits);
     }
     if (options.straight && picture.hasAlpha()) {
-        spec.attribute("oiio:UnassociatedAlpha", 1);
+        header.attribute("oiio:UnassociatedAlpha", 1);
     }
     if (options.tile) {
-        spec.tile_width = spec.tile_height = options.tile;
+        header.tile_width = header.tile_height = options.tile;
     }
     if (!options.compression.empty()) {
-        spec.attribute("compression", options.compression);
+        header.attribute("compression", options.compression);
     }
     for (const auto& [name, value] : options.attributes) {
-        spec.attribute(name, value);
+        header.attribute(name, value);
     }
     if (options.pixelAspect > 0.0f) {
-        spec.attribute("PixelAspectRatio", options.pixelAspect);
+        header.attribute("PixelAspectRatio", options.pixelAspect);
     }
-    ASSERT_TRUE(out->open(path, spec)) << out->geterror();
+    ASSERT_TRUE(out->open(path, header)) << out->geterror();
     ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, picture.samples.data())) << out->geterror();
     ASSERT_TRUE(out->close());
 }

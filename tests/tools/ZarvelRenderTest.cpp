@@ -395,10 +395,10 @@ TEST_F(ToolEndToEnd, EveryFormatRoundTripsOpaquePixelsExactly) {
             EXPECT_EQ(out.type, c.options.type);
             EXPECT_EQ(out.bitsPerSample,
                       c.options.bits ? c.options.bits : int(c.options.type.size() * 8));
-            EXPECT_EQ(out.spec.tile_width, c.options.tile);
+            EXPECT_EQ(out.header.tile_width, c.options.tile);
         }
         if (!c.options.compression.empty()) {
-            EXPECT_EQ(out.spec.get_string_attribute("compression"), c.options.compression);
+            EXPECT_EQ(out.header.get_string_attribute("compression"), c.options.compression);
         }
         for (int y = 0; y < 5; ++y) {
             for (int x = 0; x < 7; ++x) {
@@ -411,8 +411,8 @@ TEST_F(ToolEndToEnd, EveryFormatRoundTripsOpaquePixelsExactly) {
         }
     }
     const Picture described2 = readImage(scratch / "out-half.exr");
-    EXPECT_EQ(described2.spec.get_string_attribute("zarvelNote"), "kept");
-    EXPECT_EQ(described2.spec.get_float_attribute("PixelAspectRatio"), 2.0f);
+    EXPECT_EQ(described2.header.get_string_attribute("zarvelNote"), "kept");
+    EXPECT_EQ(described2.header.get_float_attribute("PixelAspectRatio"), 2.0f);
 }
 
 // The output's data window is the effect's region of definition, its display window the
@@ -508,19 +508,19 @@ TEST_F(ToolEndToEnd, EveryRefusedInputGetsItsOneLineErrorAndLeavesNothingBehind)
     writeImage(scratch / "five.exr", five, imageOptions(OIIO::TypeDesc::HALF, false));
     {
         // A deep image: one sample of alpha and depth per pixel.
-        OIIO::ImageSpec spec(2, 2, 2, OIIO::TypeDesc::FLOAT);
-        spec.channelnames = {"A", "Z"};
-        spec.alpha_channel = 0;
-        spec.z_channel = 1;
-        spec.deep = true;
-        OIIO::DeepData deep(spec);
+        OIIO::ImageSpec header(2, 2, 2, OIIO::TypeDesc::FLOAT);
+        header.channelnames = {"A", "Z"};
+        header.alpha_channel = 0;
+        header.z_channel = 1;
+        header.deep = true;
+        OIIO::DeepData deep(header);
         for (int p = 0; p < 4; ++p) {
             deep.set_samples(p, 1);
             deep.set_deep_value(p, 0, 0, 1.0f);
             deep.set_deep_value(p, 1, 0, 2.0f);
         }
         auto out = OIIO::ImageOutput::create(scratch / "deep.exr");
-        ASSERT_TRUE(out->open(scratch / "deep.exr", spec));
+        ASSERT_TRUE(out->open(scratch / "deep.exr", header));
         ASSERT_TRUE(out->write_deep_image(deep));
         out->close();
     }
