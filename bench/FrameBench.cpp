@@ -21,23 +21,15 @@
 //
 // `--quick` checks a handful of 1080p cases in both thread modes in a few seconds and times
 // nothing: it is the smoke test ctest runs. `--help` lists the options.
-#include <pthread.h>
-#include <sched.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
-#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -45,6 +37,7 @@
 #include <vector>
 
 #include "bench/BenchFrames.h"
+#include "bench/Measurement.h"
 #include "host/Effect.h"
 #include "host/Host.h"
 #include "host/Image.h"
@@ -53,7 +46,7 @@
 
 namespace {
 
-using ZarvelBench::Content;
+using namespace ZarvelBench;
 using ZarvelHost::PixelComponents;
 using ZarvelHost::PixelDepth;
 using ZarvelHost::ThreadMode;
@@ -215,284 +208,6 @@ ReferenceOutline::Image referenceView(const ZarvelHost::Image& image) {
                                                               : ReferenceOutline::componentFloat;
     view.nComponents = image.componentCount();
     return view;
-}
-
-std::size_t imageBytes(const ZarvelHost::Image& image) {
-    return std::size_t(std::abs(image.rowBytes())) * std::size_t(image.height());
-}
-
-// The rows of an image in memory, lowest address first.
-unsigned char* firstByte(const ZarvelHost::Image& image) {
-    unsigned char* data = static_cast<unsigned char*>(image.data());
-    return image.rowBytes() >= 0
-               ? data
-               : data + std::ptrdiff_t(image.rowBytes()) * std::ptrdiff_t(image.height() - 1);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Timing
-// ---------------------------------------------------------------------------------------------
-
-struct Timing {
-    double minTime = 0.4;  // seconds of timed samples per variant, at least
-    int minSamples = 7;
-    int maxSamples = 400;
-};
-
-// Reading this evicts every cache line of the frames; the last-level cache here is 32 MiB.
-class Evictor {
-public:
-    Evictor()
-        : buffer(std::size_t(128) << 20, 1) {}
-
-    void run() {
-        unsigned sum = 0;
-        for (std::size_t i = 0; i < buffer.size(); i += 64) {
-            sum += buffer[i];
-        }
-        sink = sum;
-    }
-
-private:
-    std::vector<unsigned char> buffer;
-    volatile unsigned sink = 0;
-};
-
-struct Measured {
-    double median = 0.0;  // ms
-    double best = 0.0;    // ms
-    int samples = 0;
-};
-
-Measured summarise(std::vector<double> samples) {
-    std::sort(samples.begin(), samples.end());
-    Measured m;
-    m.samples = int(samples.size());
-    m.best = samples.front();
-    const std::size_t mid = samples.size() / 2;
-    m.median = samples.size() % 2 ? samples[mid] : 0.5 * (samples[mid - 1] + samples[mid]);
-    return m;
-}
-
-// Times every body in turn, one sample each per round, until each has its minimum count and
-// time (or the round limit is reached).
-std::vector<Measured> measureInTurn(const Timing& timing, Evictor& evictor,
-                                    const std::vector<std::function<void()>>& bodies) {
-    std::vector<std::vector<double>> samples(bodies.size());
-    std::vector<double> totals(bodies.size(), 0.0);
-    auto enough = [&] {
-        for (std::size_t b = 0; b < bodies.size(); ++b) {
-            if (int(samples[b].size()) < timing.minSamples || totals[b] < timing.minTime) {
-                return false;
-            }
-        }
-        return true;
-    };
-    for (int round = 0; round < timing.maxSamples && !enough(); ++round) {
-        for (std::size_t b = 0; b < bodies.size(); ++b) {
-            evictor.run();
-            const auto start = std::chrono::steady_clock::now();
-            bodies[b]();
-            const auto end = std::chrono::steady_clock::now();
-            const double seconds = std::chrono::duration<double>(end - start).count();
-            samples[b].push_back(seconds * 1e3);
-            totals[b] += seconds;
-        }
-    }
-    std::vector<Measured> measured;
-    for (std::vector<double>& s : samples) {
-        measured.push_back(summarise(std::move(s)));
-    }
-    return measured;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Copies
-// ---------------------------------------------------------------------------------------------
-
-// The byte range of part `t` of `threads`.
-std::pair<std::size_t, std::size_t> copyPart(std::size_t bytes, unsigned t, unsigned threads) {
-    return {bytes * t / threads, bytes * (t + 1) / threads};
-}
-
-// A copy of the source's bytes into the destination, split into as many contiguous parts as
-// threads; the threads are started for each copy, as spawn-per-call starts them for a render.
-void copyFrame(const ZarvelHost::Image& source, const ZarvelHost::Image& destination,
-               unsigned threads) {
-    const unsigned char* from = firstByte(source);
-    unsigned char* to = firstByte(destination);
-    const std::size_t bytes = imageBytes(source);
-    auto part = [&](unsigned t) {
-        const auto [begin, end] = copyPart(bytes, t, threads);
-        std::memcpy(to + begin, from + begin, end - begin);
-    };
-    if (threads == 1) {
-        part(0);
-        return;
-    }
-    std::vector<std::thread> workers;
-    for (unsigned t = 0; t < threads; ++t) {
-        workers.emplace_back(part, t);
-    }
-    for (std::thread& worker : workers) {
-        worker.join();
-    }
-}
-
-// One CPU of each physical core this process may run on, in CPU order.
-std::vector<int> onePerCore() {
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    if (sched_getaffinity(0, sizeof(allowed), &allowed) != 0) {
-        return {};
-    }
-    std::vector<int> cpus;
-    std::set<std::pair<int, int>> cores;
-    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-        if (!CPU_ISSET(cpu, &allowed)) {
-            continue;
-        }
-        auto topology = [cpu](const char* file) {
-            std::ifstream in("/sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/topology/" +
-                             file);
-            int value = -1;
-            return in >> value ? value : -1 - cpu;  // unknown: a core of its own
-        };
-        if (cores.insert({topology("physical_package_id"), topology("core_id")}).second) {
-            cpus.push_back(cpu);
-        }
-    }
-    return cpus;
-}
-
-// Threads kept for the whole run, each pinned to a core of its own (while there are cores),
-// copying their part of a frame when told. The calling thread only hands out and waits, as a
-// host's caller waits for its pool.
-class PinnedCopier {
-public:
-    explicit PinnedCopier(unsigned threads)
-        : cpus(onePerCore())
-        , pinned(threads, false) {
-        for (unsigned slot = 0; slot < threads; ++slot) {
-            workers.emplace_back([this, slot] { work(slot); });
-        }
-        std::unique_lock lock(mutex);
-        done.wait(lock, [&] { return started == workers.size(); });
-    }
-
-    ~PinnedCopier() {
-        {
-            std::lock_guard lock(mutex);
-            stopping = true;
-        }
-        wake.notify_all();
-        for (std::thread& worker : workers) {
-            worker.join();
-        }
-    }
-
-    PinnedCopier(const PinnedCopier&) = delete;
-    PinnedCopier& operator=(const PinnedCopier&) = delete;
-
-    // Copies with the first `threads` workers (at most as many as were started).
-    void copy(const ZarvelHost::Image& source, const ZarvelHost::Image& destination,
-              unsigned threads) {
-        std::unique_lock lock(mutex);
-        from = firstByte(source);
-        to = firstByte(destination);
-        bytes = imageBytes(source);
-        active = std::min<unsigned>(threads, unsigned(workers.size()));
-        pending = active;
-        ++generation;
-        wake.notify_all();
-        done.wait(lock, [&] { return pending == 0; });
-    }
-
-    // "CPUs 0, 1", or why the threads are not pinned one per core.
-    std::string placement() const {
-        std::string text;
-        for (std::size_t slot = 0; slot < workers.size(); ++slot) {
-            text += slot == 0 ? "CPUs " : ", ";
-            text += pinned[slot] ? std::to_string(cpus[slot % cpus.size()]) : "unpinned";
-        }
-        if (cpus.size() < workers.size()) {
-            text += " (fewer cores than threads)";
-        }
-        return text;
-    }
-
-private:
-    void work(unsigned slot) {
-        bool isPinned = false;
-        if (!cpus.empty()) {
-            cpu_set_t set;
-            CPU_ZERO(&set);
-            CPU_SET(cpus[slot % cpus.size()], &set);
-            isPinned = pthread_setaffinity_np(pthread_self(), sizeof(set), &set) == 0;
-        }
-        std::unique_lock lock(mutex);
-        pinned[slot] = isPinned;
-        ++started;
-        done.notify_one();
-        std::uint64_t seen = 0;
-        for (;;) {
-            wake.wait(lock, [&] { return stopping || generation != seen; });
-            if (stopping) {
-                return;
-            }
-            seen = generation;
-            if (slot >= active) {
-                continue;
-            }
-            const auto [begin, end] = copyPart(bytes, slot, active);
-            lock.unlock();
-            std::memcpy(to + begin, from + begin, end - begin);
-            lock.lock();
-            if (--pending == 0) {
-                done.notify_one();
-            }
-        }
-    }
-
-    std::vector<int> cpus;
-    std::vector<bool> pinned;  // by slot; written once by each worker under the mutex
-    std::vector<std::thread> workers;
-    std::mutex mutex;
-    std::size_t started = 0;  // workers that have pinned themselves
-    std::condition_variable wake;
-    std::condition_variable done;
-    std::uint64_t generation = 0;
-    bool stopping = false;
-    const unsigned char* from = nullptr;
-    unsigned char* to = nullptr;
-    std::size_t bytes = 0;
-    unsigned active = 0;
-    unsigned pending = 0;
-};
-
-// ---------------------------------------------------------------------------------------------
-// Memory
-// ---------------------------------------------------------------------------------------------
-
-// A "VmRSS" / "VmHWM" line of /proc/self/status in bytes, or -1.
-long long statusBytes(const char* key) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(key, 0) == 0) {
-            return std::atoll(line.c_str() + std::strlen(key) + 1) * 1024;
-        }
-    }
-    return -1;
-}
-
-// Starts a new peak of resident memory from the current resident size; false if the kernel
-// does not allow it.
-bool resetPeak() {
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.flush();
-    return bool(clear);
 }
 
 // ---------------------------------------------------------------------------------------------
